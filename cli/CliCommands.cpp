@@ -1,0 +1,295 @@
+#include "cli/CliCommands.h"
+
+#include "detectors/ChannelConfig.h"
+#include "detectors/ChannelConfigFile.h"
+#include "link/ComAccess.h"
+#include "link/DetectorProtocol.h"
+#include "link/LineBuffer.h"
+#include "link/NumberText.h"
+#include "link/PortList.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace Cli {
+
+namespace {
+
+namespace Protocol = DetectorProtocol;
+
+void PrintOpenFailure(FILE* err, const std::string& port, const std::string& error, int code) {
+    // The port's error text ends in a line feed already.
+    std::fprintf(err, "%s: cannot open the port: %s", port.c_str(), error.c_str());
+    const std::string hint = Protocol::PermissionHint(ComAccess::DevicePath(port), code);
+    if (!hint.empty())
+        std::fprintf(err, "%s\n", hint.c_str());
+}
+
+// Fields of the stored record, in the order of the file.
+const char* const kFieldNames[] = {"m_strTitle",    "m_nPosition",    "m_fGain",
+                                   "m_fOffset",     "m_fLevelHigh",   "m_fLevelLow",
+                                   "m_nWavelength", "m_bAnticipation"};
+
+bool SetField(CChannelConfig& config, const std::string& name, const std::string& value,
+              std::string& error) {
+    float f = 0.0f;
+    int i = 0;
+    if (name == "m_strTitle") {
+        std::string title;
+        if (!FromTerminal(value, title)) {
+            error = "the title must be single-byte text";
+            return false;
+        }
+        for (unsigned char c : title) {
+            if (c == ' ' || c < 0x20 || c == 0x7F) {
+                error = "the title must not contain blanks or control characters";
+                return false;
+            }
+        }
+        config.m_strTitle = title;
+    } else if (name == "m_nPosition") {
+        if (!ParseIntExact(value, i) || i < -1 || i > 7) {
+            error = "the position index must be an integer from -1 to 7";
+            return false;
+        }
+        config.m_nPosition = i;
+    } else if (name == "m_nWavelength") {
+        if (!ParseIntExact(value, i) || i < 1 || i > 999999) {
+            error = "the wavelength must be an integer from 1 to 999999 (nm)";
+            return false;
+        }
+        config.m_nWavelength = i;
+    } else if (name == "m_bAnticipation") {
+        if (value == "1" || value == "true")
+            config.m_bAnticipation = true;
+        else if (value == "0" || value == "false")
+            config.m_bAnticipation = false;
+        else {
+            error = "anticipation must be 0, 1, false or true";
+            return false;
+        }
+    } else if (name == "m_fGain" || name == "m_fOffset" || name == "m_fLevelHigh" ||
+               name == "m_fLevelLow") {
+        if (!ParseFloatExact(value, f)) {
+            error = "not a finite number (use a point as decimal separator)";
+            return false;
+        }
+        if (name == "m_fGain")
+            config.m_fGain = f;
+        else if (name == "m_fOffset")
+            config.m_fOffset = f;
+        else if (name == "m_fLevelHigh")
+            config.m_fLevelHigh = f;
+        else
+            config.m_fLevelLow = f;
+    } else {
+        error = "unknown field";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string ToTerminal(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+            out += '?';
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool FromTerminal(const std::string& text, std::string& singleByte) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size() &&
+                   (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) {
+            out += static_cast<char>(((c & 0x03) << 6) | (text[i + 1] & 0x3F));
+            ++i;
+        } else {
+            return false;
+        }
+    }
+    singleByte = out;
+    return true;
+}
+
+int Ports(FILE* out) {
+    for (const std::string& port : ListSerialPorts())
+        std::fprintf(out, "%s\n", port.c_str());
+    return kSuccess;
+}
+
+int Probe(const std::vector<std::string>& ports, FILE* out, FILE* err) {
+    const bool named = !ports.empty();
+    const std::vector<std::string> list = named ? ports : ListSerialPorts();
+    int status = kSuccess;
+    for (const std::string& port : list) {
+        const Protocol::ProbeResult probe = Protocol::ProbePort(port);
+        if (!probe.opened) {
+            PrintOpenFailure(err, port, probe.error, probe.errorCode);
+            if (named)
+                status = kFailure;
+        }
+        CChannelConfig stored;
+        if (!probe.serial.empty()) {
+            std::string error;
+            if (LoadChannelConfigFile(probe.serial, stored, error) == ConfigLoad::Damaged) {
+                std::fprintf(err, "%s\n", error.c_str());
+                status = kFailure;
+            }
+        }
+        std::fprintf(out, "%d\t%s\t%s\t%s\t%s\n", stored.m_nPosition, port.c_str(),
+                     ToTerminal(probe.name).c_str(), ToTerminal(probe.serial).c_str(),
+                     ToTerminal(stored.m_strTitle).c_str());
+        std::fflush(out);
+    }
+    return status;
+}
+
+int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* out, FILE* err) {
+    using Clock = std::chrono::steady_clock;
+    const Protocol::ProbeResult probe = Protocol::ProbePort(options.port);
+    if (!probe.opened) {
+        PrintOpenFailure(err, options.port, probe.error, probe.errorCode);
+        return kFailure;
+    }
+    if (probe.serial.empty())
+        std::fprintf(err, "%s: no meter identified itself; streaming with default settings\n",
+                     options.port.c_str());
+
+    ComAccess port;
+    if (!Protocol::OpenMeterPort(port, options.port)) {
+        PrintOpenFailure(err, options.port, port.LastError(), port.LastErrorCode());
+        return kFailure;
+    }
+    const Clock::time_point connected = Clock::now();
+    CChannelConfig config;
+    config.m_strSerial = probe.serial;
+    config.m_strName = probe.name;
+    config.m_strPort = options.port;
+    if (!config.m_strSerial.empty()) {
+        std::string error;
+        if (LoadChannelConfigFile(config.m_strSerial, config, error) == ConfigLoad::Damaged)
+            std::fprintf(err, "%s; using the default settings\n", error.c_str());
+    }
+    Protocol::ApplyWavelengthAndStart(port, config.m_nWavelength);
+
+    CLineBuffer lines;
+    long long printed = 0;
+    Clock::time_point lastReading = Clock::now();
+    int status = kSuccess;
+    const auto done = [&] { return options.count >= 0 && printed >= options.count; };
+    while (!done() && !stop.load()) {
+        char buffer[Protocol::kStreamBufferSize] = {};
+        const int queued = port.QueuedInputCount();
+        // Ask for one byte when nothing is queued, so that a port that has gone away is noticed.
+        const uint32_t wanted =
+            queued > 0 ? std::min<uint32_t>(static_cast<uint32_t>(queued), sizeof buffer - 1) : 1;
+        const int got = port.ReadData(buffer, wanted);
+        if (got < 0) {
+            std::fprintf(err, "%s: the meter stopped answering: %s", options.port.c_str(),
+                         port.LastError().c_str());
+            status = kFailure;
+            break;
+        }
+        if (got > 0) {
+            lines.Append(buffer, static_cast<size_t>(got));
+            lines.TakeReadings(config.m_fGain, config.m_fOffset, [&](float value) {
+                if (done())
+                    return;
+                const double t = std::chrono::duration<double>(Clock::now() - connected).count();
+                std::fprintf(out, "%s\t%s\n", FormatG(t).c_str(), FormatG(value).c_str());
+                ++printed;
+                lastReading = Clock::now();
+            });
+            std::fflush(out);
+        }
+        if (options.timeoutSeconds > 0 &&
+            std::chrono::duration<double>(Clock::now() - lastReading).count() >
+                options.timeoutSeconds) {
+            std::fprintf(err, "%s: no reading for %s s\n", options.port.c_str(),
+                         FormatG(options.timeoutSeconds).c_str());
+            status = kFailure;
+            break;
+        }
+        if (!done())
+            Protocol::WaitMs(50);
+    }
+    Protocol::CloseMeter(port);
+    return status;
+}
+
+int ConfigShow(const std::string& serial, FILE* out, FILE* err) {
+    CChannelConfig config;
+    std::string error;
+    switch (LoadChannelConfigFile(serial, config, error)) {
+    case ConfigLoad::Missing:
+        std::fprintf(err, "No configuration stored for serial number %s (%s)\n",
+                     ToTerminal(serial).c_str(), ConfigFilePath(serial).c_str());
+        return kFailure;
+    case ConfigLoad::Damaged:
+        std::fprintf(err, "%s\n", error.c_str());
+        return kFailure;
+    case ConfigLoad::Loaded:
+        break;
+    }
+    std::fprintf(out, "m_strTitle=%s\n", ToTerminal(config.m_strTitle).c_str());
+    std::fprintf(out, "m_nPosition=%d\n", config.m_nPosition);
+    std::fprintf(out, "m_fGain=%s\n", FormatFloatShortest(config.m_fGain).c_str());
+    std::fprintf(out, "m_fOffset=%s\n", FormatFloatShortest(config.m_fOffset).c_str());
+    std::fprintf(out, "m_fLevelHigh=%s\n", FormatFloatShortest(config.m_fLevelHigh).c_str());
+    std::fprintf(out, "m_fLevelLow=%s\n", FormatFloatShortest(config.m_fLevelLow).c_str());
+    std::fprintf(out, "m_nWavelength=%d\n", config.m_nWavelength);
+    std::fprintf(out, "m_bAnticipation=%d\n", config.m_bAnticipation ? 1 : 0);
+    return kSuccess;
+}
+
+int ConfigSet(const std::string& serial, const std::vector<std::string>& assignments, FILE* out,
+              FILE* err) {
+    CChannelConfig config;
+    std::string error;
+    if (LoadChannelConfigFile(serial, config, error) == ConfigLoad::Damaged) {
+        // Never overwrite a file we could not read: the user may want to look at it first.
+        std::fprintf(err, "%s\n", error.c_str());
+        return kFailure;
+    }
+    for (const std::string& assignment : assignments) {
+        const size_t equals = assignment.find('=');
+        if (equals == std::string::npos) {
+            std::fprintf(err, "Expected name=value, got \"%s\"\n", assignment.c_str());
+            return kUsage;
+        }
+        const std::string name = assignment.substr(0, equals);
+        if (!SetField(config, name, assignment.substr(equals + 1), error)) {
+            std::fprintf(err, "%s: %s\n", name.c_str(), error.c_str());
+            if (error == "unknown field") {
+                std::fprintf(err, "Fields:");
+                for (const char* field : kFieldNames)
+                    std::fprintf(err, " %s", field);
+                std::fprintf(err, "\n");
+            }
+            return kFailure;
+        }
+    }
+    if (!SaveChannelConfigFile(serial, config, error)) {
+        std::fprintf(err, "%s\n", error.c_str());
+        return kFailure;
+    }
+    std::fprintf(out, "Saved %s\n", ConfigFilePath(serial).c_str());
+    return kSuccess;
+}
+
+} // namespace Cli

@@ -1,0 +1,99 @@
+// kelvarin-cli: checks meters and cabling without the GUI, and scripts them.
+
+#include "cli/CliCommands.h"
+#include "link/NumberText.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+extern "C" void OnStopSignal(int) {
+    g_stop.store(true);
+}
+
+int Usage() {
+    std::fputs("Usage:\n"
+               "  kelvarin-cli ports\n"
+               "  kelvarin-cli probe [PORT...]\n"
+               "  kelvarin-cli stream PORT [--count N] [--timeout SECONDS]\n"
+               "  kelvarin-cli config show SERIAL\n"
+               "  kelvarin-cli config set SERIAL name=value...\n"
+               "PORT is a name under /dev (ttyUSB0) or a device path. Ports listed in\n"
+               "KELVARIN_PORTS (paths separated by ':') come first. Configuration files live\n"
+               "under $KELVARIN_HOME/Kelvarin (else $HOME/Kelvarin).\n",
+               stderr);
+    return Cli::kUsage;
+}
+
+int StreamCommand(const std::vector<std::string>& args) {
+    Cli::StreamOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if ((arg == "--count" || arg == "--timeout") && i + 1 < args.size()) {
+            const std::string& value = args[++i];
+            int n = 0;
+            float seconds = 0.0f;
+            if (arg == "--count") {
+                if (!ParseIntExact(value, n) || n < 1) {
+                    std::fprintf(stderr, "--count takes a positive integer, not \"%s\"\n",
+                                 value.c_str());
+                    return Cli::kUsage;
+                }
+                options.count = n;
+            } else {
+                if (!ParseFloatExact(value, seconds) || seconds <= 0) {
+                    std::fprintf(stderr, "--timeout takes a positive number of seconds\n");
+                    return Cli::kUsage;
+                }
+                options.timeoutSeconds = seconds;
+            }
+        } else if (!arg.empty() && arg[0] != '-' && options.port.empty()) {
+            options.port = arg;
+        } else {
+            return Usage();
+        }
+    }
+    if (options.port.empty())
+        return Usage();
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    return Cli::Stream(options, g_stop, stdout, stderr);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty())
+        return Usage();
+    const std::string& command = args[0];
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "ports" && rest.empty())
+        return Cli::Ports(stdout);
+    if (command == "probe") {
+        for (const std::string& port : rest)
+            if (port.empty() || port[0] == '-')
+                return Usage();
+        return Cli::Probe(rest, stdout, stderr);
+    }
+    if (command == "stream")
+        return StreamCommand(rest);
+    if (command == "config" && rest.size() >= 2 && !rest[1].empty()) {
+        const std::vector<std::string> assignments(rest.begin() + 2, rest.end());
+        if (rest[0] == "show" && assignments.empty())
+            return Cli::ConfigShow(rest[1], stdout, stderr);
+        if (rest[0] == "set" && !assignments.empty())
+            return Cli::ConfigSet(rest[1], assignments, stdout, stderr);
+    }
+    return Usage();
+}

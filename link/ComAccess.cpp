@@ -1,0 +1,242 @@
+#include "link/ComAccess.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// The termios speed constant of a rate, 0 when the driver interface has none.
+speed_t SpeedConstant(uint32_t baud) {
+    switch (baud) {
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+#ifdef B460800
+    case 460800:
+        return B460800;
+#endif
+#ifdef B921600
+    case 921600:
+        return B921600;
+#endif
+    default:
+        return 0;
+    }
+}
+
+// A raw line: no echo, no line editing, no CR/NL translation, no signal characters, 8N1.
+// Flow control (CRTSCTS, IXON, IXOFF) is left as the driver reported it.
+void MakeRaw(termios& tio) {
+    tio.c_iflag &=
+        ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | INPCK);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+}
+
+// Longest a single write may wait for the driver to take its bytes (a port held back by flow
+// control must not block the caller for ever).
+constexpr int kWriteTimeoutMs = 1000;
+
+} // namespace
+
+ComAccess::~ComAccess() {
+    Close();
+}
+
+std::string ComAccess::DevicePath(const std::string& portName) {
+#ifdef _WIN32
+    return "\\\\.\\" + portName;
+#else
+    if (!portName.empty() && portName[0] == '/')
+        return portName;
+    return "/dev/" + portName;
+#endif
+}
+
+bool ComAccess::Open(const std::string& devicePath, uint32_t baudRate) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    CloseLocked();
+    const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        FormatLastError("Open(): CreateFile() failed, invalid handle value\r\n", errno);
+        return false;
+    }
+    // Exclusive like a Windows port: TIOCEXCL stops other openers (not root), the advisory lock
+    // stops every cooperating opener, root included.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int code = (errno == EWOULDBLOCK) ? EBUSY : errno;
+        ::close(fd);
+        FormatLastError("Open(): CreateFile() failed, invalid handle value\r\n", code);
+        return false;
+    }
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        const int code = errno;
+        ::close(fd);
+        FormatLastError("Open(): GetCommState() failed\r\n", code);
+        return false;
+    }
+    ::ioctl(fd, TIOCEXCL);
+    MakeRaw(tio);
+    const speed_t speed = SpeedConstant(baudRate);
+    if (speed == 0 || ::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
+        ::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        const int code = speed == 0 ? EINVAL : errno;
+        ::close(fd);
+        FormatLastError("Open(): SetCommState() failed\r\n", code);
+        return false;
+    }
+    // A port starts with an empty input queue, as a Windows port does when it is opened; a
+    // pseudo-terminal would otherwise keep what arrived while nobody had it open.
+    ::tcflush(fd, TCIFLUSH);
+    m_hCom.store(fd);
+    return true;
+}
+
+void ComAccess::Close() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    CloseLocked();
+}
+
+void ComAccess::CloseLocked() {
+    const int fd = m_hCom.exchange(-1);
+    if (fd >= 0) {
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd); // also releases the advisory lock
+    }
+}
+
+int ComAccess::WriteData(const void* data, uint32_t length) {
+    if (length < 1)
+        return 0;
+    std::lock_guard<std::mutex> guard(m_lock);
+    const int fd = m_hCom.load();
+    if (fd < 0) {
+        FormatLastError("WriteData(): WriteFile() failed", EBADF);
+        return -1;
+    }
+    const auto* bytes = static_cast<const char*>(data);
+    uint32_t written = 0;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
+    while (written < length) {
+        const ssize_t n = ::write(fd, bytes + written, length - written);
+        if (n > 0) {
+            written += static_cast<uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            FormatLastError("WriteData(): WriteFile() failed", errno);
+            return -1;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            FormatLastError("WriteData(): GetOverlappedResult() failed", ETIMEDOUT);
+            return -1;
+        }
+        pollfd pfd{fd, POLLOUT, 0};
+        ::poll(&pfd, 1, static_cast<int>(left.count()));
+    }
+    return static_cast<int>(written);
+}
+
+int ComAccess::WriteString(const std::string& text) {
+    for (char c : text) {
+        WriteData(&c, 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return static_cast<int>(text.size());
+}
+
+int ComAccess::ReadData(void* buffer, uint32_t wanted) {
+    if (wanted < 1)
+        return 0;
+    std::lock_guard<std::mutex> guard(m_lock);
+    const int fd = m_hCom.load();
+    if (fd < 0) {
+        FormatLastError("ReadData(): SetCommMask() failed", EBADF);
+        return -1;
+    }
+    pollfd pfd{fd, POLLIN, 0};
+    const int ready = ::poll(&pfd, 1, 1);
+    if (ready < 0 && errno != EINTR) {
+        FormatLastError("ReadData(): WaitForSingleObject() failed", errno);
+        return -1;
+    }
+    const bool gone = ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL));
+    const ssize_t n = ::read(fd, buffer, wanted);
+    if (n > 0)
+        return static_cast<int>(n);
+    if (gone || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+        // The device is gone (unplugged adapter, closed pseudo-terminal): bytes still queued
+        // are returned first, then every read fails.
+        FormatLastError("ReadData(): SetCommMask() failed", gone ? EIO : errno);
+        return -1;
+    }
+    return 0;
+}
+
+int ComAccess::QueuedInputCount() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    const int fd = m_hCom.load();
+    if (fd < 0)
+        return -1;
+    int count = 0;
+    if (::ioctl(fd, FIONREAD, &count) != 0)
+        return -1;
+    return count;
+}
+
+std::string ComAccess::LastError() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_szError;
+}
+
+int ComAccess::LastErrorCode() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_nErrorCode;
+}
+
+void ComAccess::FormatLastError(const char* operation, int code) {
+    // Called with m_lock held.
+    char message[256];
+    const char* text = message;
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+    text = ::strerror_r(code, message, sizeof message); // GNU form returns the text
+#else
+    if (::strerror_r(code, message, sizeof message) != 0)
+        std::snprintf(message, sizeof message, "Unknown error %d", code);
+#endif
+    std::snprintf(m_szError, sizeof m_szError, "%s: (%d) %s\n", operation, code, text);
+    m_nErrorCode = code;
+}

@@ -1,0 +1,58 @@
+#pragma once
+// The one class through which Kelvarin touches a serial port: open exclusively at a given rate
+// (8N1, flow control left as the driver has it), paced writes, reads of what is already queued,
+// and the text of the last failure for the caller to show.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+class ComAccess {
+public:
+    ComAccess() = default;
+    ~ComAccess();
+    ComAccess(const ComAccess&) = delete;
+    ComAccess& operator=(const ComAccess&) = delete;
+
+    // The device path of a port name: "/dev/NAME" on POSIX, or NAME itself when it is already an
+    // absolute path (pseudo-terminals, /dev/serial/by-id/...); "\\.\NAME" on Windows.
+    static std::string DevicePath(const std::string& portName);
+
+    // Opens the device at the given rate, 8 data bits, no parity, one stop bit. On failure the
+    // port stays closed and LastError() holds the reason.
+    bool Open(const std::string& devicePath, uint32_t baudRate);
+    void Close();
+    bool IsOpen() const { return m_hCom.load() >= 0; }
+
+    // Number of bytes written, 0 when length < 1, -1 on failure.
+    int WriteData(const void* data, uint32_t length);
+    // Sends the text one byte at a time with 5 ms after each byte; returns its length whatever
+    // the writes did (meters are paced at that rate and no command is retried).
+    int WriteString(const std::string& text);
+    // Waits at most 1 ms for a received byte, then reads at most `wanted` bytes that are already
+    // queued. Never writes past `wanted` bytes and leaves nothing pending when it returns.
+    // Returns the count read, 0 when wanted < 1, -1 on failure (also when the device is gone).
+    int ReadData(void* buffer, uint32_t wanted);
+    // Bytes waiting in the driver's input queue, -1 when the port is closed or the query fails.
+    int QueuedInputCount();
+
+    // Text of the last failure: the operation, then ": (errno) strerror\n".
+    std::string LastError() const;
+    // errno of the last failure, 0 when none.
+    int LastErrorCode() const;
+
+    static constexpr uint32_t kMeterBaudRate = 57600;
+    static constexpr size_t kErrorSize = 280;
+
+private:
+    void FormatLastError(const char* operation, int code);
+    void CloseLocked();
+
+    std::atomic<int> m_hCom{-1};
+    // Serialises the descriptor's use against Close: the polling thread reads while the UI
+    // thread writes and closes. Every call under it is short (a 1 ms wait at most).
+    mutable std::mutex m_lock;
+    char m_szError[kErrorSize] = {};
+    int m_nErrorCode = 0;
+};

@@ -1,0 +1,69 @@
+#pragma once
+// The meters' command language and the exchanges built on it. Every function runs on the
+// calling thread and blocks it for the pauses the meters need (5 ms per command byte, then
+// 100 or 200 ms after a command).
+
+#include <string>
+
+class ComAccess;
+
+namespace DetectorProtocol {
+
+inline constexpr const char* kStopStream = "*CSU";
+inline constexpr const char* kAskName = "*NAM";
+inline constexpr const char* kAskSerial = "*SNN";
+inline constexpr const char* kStartStream = "*CAU";
+inline constexpr const char* kAnticipationOn = "*ANT";
+inline constexpr const char* kAnticipationOff = "*ANF";
+
+// A reply is read into a buffer of this size, zeroed before the command; at most size - 1
+// bytes are taken so the text always ends in a zero byte, the rest stays queued.
+inline constexpr unsigned kReplyBufferSize = 512;
+// The polling thread's receive buffer.
+inline constexpr unsigned kStreamBufferSize = 1000;
+
+// "*PWC%5i": 1064 gives "*PWC 1064", 10600 gives "*PWC10600".
+std::string WavelengthCommand(int wavelengthNm);
+
+void WaitMs(unsigned milliseconds);
+
+// Reads what the driver has queued (at most kReplyBufferSize - 1 bytes), up to the first zero
+// byte. Empty when nothing is queued.
+std::string ReadReply(ComAccess& port);
+
+// Identification replies: the serial number is the reply without its 4-character header (empty
+// when shorter). The probe removes trailing white space; the identify command keeps it.
+std::string SerialFromReply(const std::string& reply);
+std::string TrimRight(const std::string& text);
+
+struct ProbeResult {
+    bool opened = false;
+    std::string name;   // trailing white space removed
+    std::string serial; // trailing white space removed
+    std::string error;  // the port's error text when it could not be opened
+    int errorCode = 0;
+};
+
+// Probe of a port: open at 57600; "*CSU", 100 ms, discard; "*NAM", 100 ms, read; "*SNN",
+// 100 ms, read; close. "*CAU" is not sent, so the meter stays silent.
+ProbeResult ProbePort(const std::string& portName);
+
+// Opens the port of a position at 57600 and waits 200 ms twice; nothing is sent.
+bool OpenMeterPort(ComAccess& port, const std::string& portName);
+// "*PWC%5i" with the wavelength, 200 ms, "*CAU".
+void ApplyWavelengthAndStart(ComAccess& port, int wavelengthNm);
+// "*PWC%5i" with the wavelength, 200 ms, "*ANT" or "*ANF". No pause follows.
+void ApplyConfiguration(ComAccess& port, int wavelengthNm, bool anticipation);
+// "*NAM", 100 ms, read the name; "*SNN", 100 ms, read the serial number. Both are stored as
+// received (no trimming). The caller keeps its polling thread from reading meanwhile.
+void ReadIdentification(ComAccess& port, std::string& name, std::string& serial);
+// "*CAU", then 200 ms.
+void StartStream(ComAccess& port);
+// "*CSU", then close. No pause.
+void CloseMeter(ComAccess& port);
+
+// A line to add to a port error when the system refused the device for lack of permission:
+// the account must belong to the group that owns the device. Empty for other errors.
+std::string PermissionHint(const std::string& devicePath, int errorCode);
+
+} // namespace DetectorProtocol

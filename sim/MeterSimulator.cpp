@@ -1,0 +1,442 @@
+#include "sim/MeterSimulator.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <system_error>
+#include <utility>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr int kIdleSleepMs = 5;
+constexpr int kPollMs = 5;
+// A thread that falls further behind than this restarts the schedule instead of bursting.
+constexpr double kMaxLagMs = 1000.0;
+
+double NowMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::string ErrnoText(const char* what, int error) {
+    return std::string(what) + ": " + std::generic_category().message(error);
+}
+
+// Closes the descriptor unless released, so every failure path of Start closes it.
+class FdGuard {
+public:
+    explicit FdGuard(int fd) : m_fd(fd) {}
+    ~FdGuard() {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    FdGuard(const FdGuard&) = delete;
+    FdGuard& operator=(const FdGuard&) = delete;
+    int Get() const { return m_fd; }
+    int Release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+double SaneRate(double rate) {
+    if (!std::isfinite(rate) || rate <= 0)
+        return 20.0;
+    return std::clamp(rate, 0.01, 1000.0);
+}
+
+template <class T> void PushBounded(std::vector<T>& log, T value) {
+    if (log.size() >= CMeterSimulator::kLogSize)
+        log.erase(log.begin());
+    log.push_back(std::move(value));
+}
+
+} // namespace
+
+bool ParseMeterFault(const std::string& text, MeterFault& fault) {
+    static const struct {
+        const char* name;
+        MeterFault fault;
+    } kNames[] = {{"none", MeterFault::None},
+                  {"garbage", MeterFault::NonNumberLines},
+                  {"no-crlf", MeterFault::NoLineEnd},
+                  {"silence", MeterFault::Silence},
+                  {"hangup", MeterFault::HangUp}};
+    for (const auto& entry : kNames) {
+        if (text == entry.name) {
+            fault = entry.fault;
+            return true;
+        }
+    }
+    return false;
+}
+
+MeterSpec DefaultMeterSpec(int index) {
+    // Thermal heads for the watts, photodiode heads down to the nanowatts.
+    static const struct {
+        const char* name;
+        const char* serial;
+        double watts;
+        double noise;
+    } kMeters[] = {
+        {"KLV-10W", "S/N KV2401", 7.5, 0.002},      {"KLV-3W", "S/N KV2402", 0.82, 0.002},
+        {"KLV-300M", "S/N KV2403", 0.064, 0.003},   {"KLV-30M", "S/N KV2404", 5.3e-3, 0.004},
+        {"KLV-PD3M", "S/N KV2405", 4.1e-4, 0.005},  {"KLV-PD300U", "S/N KV2406", 3.7e-5, 0.008},
+        {"KLV-PD30U", "S/N KV2407", 2.9e-6, 0.012}, {"KLV-PD3U", "S/N KV2408", 1.8e-7, 0.02},
+    };
+    constexpr int kCount = static_cast<int>(sizeof kMeters / sizeof kMeters[0]);
+    const auto& meter = kMeters[((index % kCount) + kCount) % kCount];
+    MeterSpec spec;
+    spec.name = meter.name;
+    spec.serialReply = meter.serial;
+    spec.nominalWatts = meter.watts;
+    spec.noise = meter.noise;
+    spec.seed = 0x4b56u + static_cast<uint32_t>(index) * 7919u;
+    return spec;
+}
+
+double ModelPower(const MeterSpec& spec, double tSeconds, int wavelengthNm) {
+    double power = spec.nominalWatts;
+    if (spec.drift && std::isfinite(tSeconds)) {
+        // Three percent over a three-minute period; the phase differs from meter to meter.
+        double phase = static_cast<double>(spec.seed % 1000u) * (2 * kPi / 1000.0);
+        power *= 1.0 + 0.03 * std::sin(2 * kPi * tSeconds / 180.0 + phase);
+    }
+    // Exactly 1 at 1064 nm, saturating at +-12 % far from it.
+    power *= 1.0 + 0.12 * std::tanh((wavelengthNm - 1064.0) / 800.0);
+    return power;
+}
+
+std::string FormatReading(double watts) {
+    // A reading is always a number; faults write non-numbers on purpose, never by accident.
+    if (!std::isfinite(watts))
+        watts = 0.0;
+    char text[32];
+    auto result = std::to_chars(text, text + sizeof text, watts, std::chars_format::scientific, 3);
+    std::string out(text, result.ptr);
+    for (char& c : out) {
+        if (c == 'e')
+            c = 'E';
+    }
+    return out;
+}
+
+CMeterSimulator::CMeterSimulator(MeterSpec spec)
+    : m_spec(std::move(spec)), m_rate(SaneRate(m_spec.readingsPerSecond)), m_random(m_spec.seed) {}
+
+CMeterSimulator::~CMeterSimulator() {
+    Stop();
+}
+
+bool CMeterSimulator::Start(std::string& error) {
+    if (m_thread.joinable()) {
+        error = "the simulator is already running";
+        return false;
+    }
+    FdGuard master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (master.Get() < 0) {
+        error = ErrnoText("posix_openpt", errno);
+        return false;
+    }
+    if (grantpt(master.Get()) != 0 || unlockpt(master.Get()) != 0) {
+        error = ErrnoText("grantpt/unlockpt", errno);
+        return false;
+    }
+    char path[128];
+    int failed = ptsname_r(master.Get(), path, sizeof path);
+    if (failed != 0) {
+        error = ErrnoText("ptsname_r", failed);
+        return false;
+    }
+    // Raw on the master sets the line discipline of the slave: no echo, no line editing.
+    termios attributes{};
+    if (tcgetattr(master.Get(), &attributes) != 0) {
+        error = ErrnoText("tcgetattr", errno);
+        return false;
+    }
+    cfmakeraw(&attributes);
+    if (tcsetattr(master.Get(), TCSANOW, &attributes) != 0) {
+        error = ErrnoText("tcsetattr", errno);
+        return false;
+    }
+    int flags = fcntl(master.Get(), F_GETFL);
+    if (flags < 0 || fcntl(master.Get(), F_SETFL, flags | O_NONBLOCK) != 0) {
+        error = ErrnoText("fcntl", errno);
+        return false;
+    }
+
+    m_portPath = path;
+    m_master = master.Release();
+    m_stop = false;
+    m_streaming = false;
+    m_readingsSent = 0;
+    m_reader = CMeterCommandReader();
+    m_pending.clear();
+    m_pendingReading.clear();
+    m_peerAbsent = false;
+    m_startMs = NowMs();
+    m_nextDueMs = m_startMs;
+    m_thread = std::thread(&CMeterSimulator::Run, this);
+    return true;
+}
+
+void CMeterSimulator::Stop() {
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
+    CloseMaster();
+    m_streaming = false;
+}
+
+void CMeterSimulator::CloseMaster() {
+    if (m_master >= 0)
+        close(m_master);
+    m_master = -1;
+    m_pending.clear();
+    m_pendingReading.clear();
+}
+
+void CMeterSimulator::SetFault(MeterFault fault) {
+    m_fault = fault;
+}
+
+void CMeterSimulator::SetReadingsPerSecond(double rate) {
+    m_rate = SaneRate(rate);
+}
+
+std::vector<ReceivedByte> CMeterSimulator::ReceivedBytes() const {
+    std::lock_guard<std::mutex> lock(m_logLock);
+    return m_bytes;
+}
+
+std::vector<MeterCommand> CMeterSimulator::ReceivedCommands() const {
+    std::lock_guard<std::mutex> lock(m_logLock);
+    return m_commands;
+}
+
+std::vector<std::string> CMeterSimulator::SentReadings() const {
+    std::lock_guard<std::mutex> lock(m_logLock);
+    return m_sent;
+}
+
+void CMeterSimulator::ClearLogs() {
+    std::lock_guard<std::mutex> lock(m_logLock);
+    m_bytes.clear();
+    m_commands.clear();
+    m_sent.clear();
+}
+
+void CMeterSimulator::Run() {
+    while (!m_stop) {
+        if (m_fault == MeterFault::HangUp)
+            CloseMaster();
+        if (m_master < 0) {
+            SleepMs(kIdleSleepMs);
+            continue;
+        }
+
+        double now = NowMs();
+        double waitMs = kPollMs;
+        if (m_streaming)
+            waitMs = std::min(waitMs, std::max(0.0, m_nextDueMs - now));
+        int64_t fieldMs = m_reader.MsUntilDeadline(static_cast<int64_t>(now));
+        if (fieldMs >= 0)
+            waitMs = std::min(waitMs, static_cast<double>(fieldMs));
+        pollfd pfd{m_master, POLLIN, 0};
+        if (!m_pending.empty())
+            pfd.events |= POLLOUT;
+        int ready = poll(&pfd, 1, static_cast<int>(std::ceil(waitMs)));
+        if (ready < 0 && errno != EINTR) {
+            SleepMs(kIdleSleepMs);
+            continue;
+        }
+        m_peerAbsent = ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        if (m_peerAbsent) {
+            // Half a line for nobody: the next listener starts on a fresh line.
+            m_pending.clear();
+            m_pendingReading.clear();
+        }
+
+        m_nowMs = NowMs();
+        auto stamp = static_cast<int64_t>(m_nowMs);
+        if (ready > 0 && (pfd.revents & POLLIN) != 0) {
+            char buffer[256];
+            ssize_t count;
+            while ((count = read(m_master, buffer, sizeof buffer)) > 0) {
+                for (ssize_t i = 0; i < count; ++i) {
+                    {
+                        std::lock_guard<std::mutex> lock(m_logLock);
+                        PushBounded(m_bytes, ReceivedByte{buffer[i], m_nowMs});
+                    }
+                    if (auto command = m_reader.Feed(buffer[i], stamp))
+                        Handle(*command);
+                }
+            }
+        }
+        if (auto command = m_reader.Poll(stamp))
+            Handle(*command);
+
+        if (m_fault != MeterFault::Silence && !m_peerAbsent)
+            FlushPending();
+        StreamDue(m_nowMs);
+
+        if (m_peerAbsent)
+            SleepMs(kIdleSleepMs); // poll reports the hang-up at once; do not spin on it
+    }
+}
+
+void CMeterSimulator::Handle(const MeterCommand& command) {
+    {
+        std::lock_guard<std::mutex> lock(m_logLock);
+        PushBounded(m_commands, command);
+    }
+    switch (command.kind) {
+    case MeterCommand::AskName:
+        Send(m_spec.name + "\r\n");
+        break;
+    case MeterCommand::AskSerial:
+        Send(m_spec.serialReply + "\r\n");
+        break;
+    case MeterCommand::StartStream:
+        if (!m_streaming) {
+            m_streaming = true;
+            m_nextDueMs = m_nowMs;
+        }
+        break;
+    case MeterCommand::StopStream:
+        m_streaming = false;
+        break;
+    case MeterCommand::SetWavelength:
+        // A meter has no calibration for an impossible wavelength and keeps the one it has.
+        if (command.wavelength > 0)
+            m_wavelength = command.wavelength;
+        break;
+    case MeterCommand::AnticipationOn:
+        m_anticipation = true;
+        break;
+    case MeterCommand::AnticipationOff:
+        m_anticipation = false;
+        break;
+    }
+}
+
+bool CMeterSimulator::FlushPending() {
+    while (!m_pending.empty()) {
+        ssize_t written = write(m_master, m_pending.data(), m_pending.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        m_pending.erase(0, static_cast<size_t>(written));
+    }
+    if (!m_pendingReading.empty()) {
+        LogReading(m_pendingReading);
+        m_pendingReading.clear();
+    }
+    return true;
+}
+
+CMeterSimulator::SendResult CMeterSimulator::Send(const std::string& text) {
+    if (m_master < 0 || m_peerAbsent || m_fault == MeterFault::Silence ||
+        m_fault == MeterFault::HangUp || !FlushPending())
+        return SendResult::Dropped;
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t written = write(m_master, text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            break;
+        done += static_cast<size_t>(written);
+    }
+    if (done == text.size())
+        return SendResult::Whole;
+    if (done == 0)
+        return SendResult::Dropped; // EAGAIN: the line is lost, as on a full UART
+    m_pending = text.substr(done);
+    return SendResult::Partial;
+}
+
+void CMeterSimulator::LogReading(const std::string& text) {
+    ++m_readingsSent;
+    std::lock_guard<std::mutex> lock(m_logLock);
+    PushBounded(m_sent, text);
+}
+
+void CMeterSimulator::StreamDue(double nowMs) {
+    if (!m_streaming || nowMs < m_nextDueMs)
+        return;
+    if (nowMs - m_nextDueMs > kMaxLagMs)
+        m_nextDueMs = nowMs;
+    while (nowMs >= m_nextDueMs) {
+        m_nextDueMs += 1000.0 / m_rate.load();
+        double power = ModelPower(m_spec, (nowMs - m_startMs) / 1000.0, m_wavelength) *
+                       (1.0 + m_spec.noise * m_normal(m_random));
+        std::string text = FormatReading(power);
+        MeterFault fault = m_fault;
+        SendResult result = Send(text + (fault == MeterFault::NoLineEnd ? " " : "\r\n"));
+        if (result == SendResult::Whole)
+            LogReading(text);
+        else if (result == SendResult::Partial)
+            m_pendingReading = text;
+        if (fault == MeterFault::NonNumberLines) {
+            Send(m_errLine ? "ERR\r\n" : "OVER RANGE\r\n");
+            m_errLine = !m_errLine;
+        }
+    }
+}
+
+bool CSimulatorSet::Start(int count, std::string& error) {
+    Stop();
+    if (count < 1 || count > 8) {
+        error = "the number of meters must be 1 to 8";
+        return false;
+    }
+    for (int i = 0; i < count; ++i) {
+        auto meter = std::make_unique<CMeterSimulator>(DefaultMeterSpec(i));
+        std::string why;
+        if (!meter->Start(why)) {
+            error = "meter " + std::to_string(i) + ": " + why;
+            Stop();
+            return false;
+        }
+        m_meters.push_back(std::move(meter));
+    }
+    return true;
+}
+
+void CSimulatorSet::Stop() {
+    for (auto& meter : m_meters)
+        meter->Stop();
+    m_meters.clear();
+}
+
+std::vector<std::string> CSimulatorSet::PortPaths() const {
+    std::vector<std::string> paths;
+    for (const auto& meter : m_meters)
+        paths.push_back(meter->PortPath());
+    return paths;
+}
+
+std::string CSimulatorSet::PortsVariable() const {
+    std::string joined;
+    for (const auto& meter : m_meters) {
+        if (!joined.empty())
+            joined += ':';
+        joined += meter->PortPath();
+    }
+    return joined;
+}

@@ -1,0 +1,139 @@
+#pragma once
+// One simulated meter on a real pseudo-terminal: it answers the command language like a meter
+// and, after "*CAU", streams readings of a plausible laser until "*CSU". Faults can be switched
+// on at any time to test how the rest of the system copes.
+
+#include "sim/MeterCommandReader.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+enum class MeterFault {
+    None,
+    NonNumberLines, // every reading is followed by a line that is not a number
+    NoLineEnd,      // readings are separated by a blank, never by CR LF
+    Silence,        // answers nothing and streams nothing
+    HangUp,         // the meter is unplugged: the port disappears
+};
+
+// Parses "none", "garbage", "no-crlf", "silence", "hangup".
+bool ParseMeterFault(const std::string& text, MeterFault& fault);
+
+struct MeterSpec {
+    std::string name;        // reply to "*NAM" (CR LF is added)
+    std::string serialReply; // reply to "*SNN": a 4-character header, then the serial number
+    double nominalWatts = 1e-3;
+    double readingsPerSecond = 20.0;
+    double noise = 0.005; // relative standard deviation of each reading
+    bool drift = true;    // slow relative drift of a few percent over minutes
+    uint32_t seed = 1;
+};
+
+// The default meter of index i (0 to 7): names, serial numbers and powers spread over decades.
+MeterSpec DefaultMeterSpec(int index);
+
+// The power a meter reads at time t (s) with the wavelength set, before noise.
+double ModelPower(const MeterSpec& spec, double tSeconds, int wavelengthNm);
+// "%.3E" in the "C" locale, as the meters write readings: 1.234E-03.
+std::string FormatReading(double watts);
+
+struct ReceivedByte {
+    char byte;
+    double timeMs; // steady clock
+};
+
+class CMeterSimulator {
+public:
+    explicit CMeterSimulator(MeterSpec spec);
+    ~CMeterSimulator(); // stops the thread and closes the pseudo-terminal
+    CMeterSimulator(const CMeterSimulator&) = delete;
+    CMeterSimulator& operator=(const CMeterSimulator&) = delete;
+
+    // Opens the pseudo-terminal (raw) and starts answering. False with `error` on failure.
+    bool Start(std::string& error);
+    void Stop();
+
+    // Device path of the port the application opens (the pseudo-terminal's slave side).
+    const std::string& PortPath() const { return m_portPath; }
+    const MeterSpec& Spec() const { return m_spec; }
+
+    void SetFault(MeterFault fault);
+    MeterFault Fault() const { return m_fault.load(); }
+    void SetReadingsPerSecond(double rate);
+
+    bool IsStreaming() const { return m_streaming.load(); }
+    int Wavelength() const { return m_wavelength.load(); }
+    bool Anticipation() const { return m_anticipation.load(); }
+    // Reading lines written whole to the port since Start.
+    uint64_t ReadingsSent() const { return m_readingsSent.load(); }
+
+    // The most recent bytes received (at most kLogSize) with their arrival times, the commands
+    // decoded (at most kLogSize) and the reading texts sent (at most kLogSize).
+    std::vector<ReceivedByte> ReceivedBytes() const;
+    std::vector<MeterCommand> ReceivedCommands() const;
+    std::vector<std::string> SentReadings() const;
+    void ClearLogs();
+    static constexpr size_t kLogSize = 4096;
+
+private:
+    enum class SendResult { Whole, Partial, Dropped };
+
+    void Run();
+    void Handle(const MeterCommand& command);
+    SendResult Send(const std::string& text);
+    bool FlushPending();
+    void StreamDue(double nowMs);
+    void CloseMaster();
+    void LogReading(const std::string& text);
+
+    MeterSpec m_spec;
+    std::string m_portPath;
+    int m_master = -1;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<MeterFault> m_fault{MeterFault::None};
+    std::atomic<double> m_rate;
+    std::atomic<bool> m_streaming{false};
+    std::atomic<int> m_wavelength{1064};
+    std::atomic<bool> m_anticipation{true};
+    std::atomic<uint64_t> m_readingsSent{0};
+
+    // Used by the thread only.
+    CMeterCommandReader m_reader;
+    std::string m_pending;        // rest of a line the port took only part of
+    std::string m_pendingReading; // reading text of that line, counted once it is whole
+    bool m_peerAbsent = false;    // the port was opened and closed again: nobody listens
+    double m_startMs = 0;
+    double m_nextDueMs = 0;
+    double m_nowMs = 0;
+    bool m_errLine = true; // which non-number line comes next
+    std::mt19937 m_random;
+    std::normal_distribution<double> m_normal;
+
+    mutable std::mutex m_logLock;
+    std::vector<ReceivedByte> m_bytes;
+    std::vector<MeterCommand> m_commands;
+    std::vector<std::string> m_sent;
+};
+
+// Several meters, as kelvarin-sim and the application's demo mode start them.
+class CSimulatorSet {
+public:
+    // Starts `count` meters with the default specs of indexes 0 to count - 1.
+    bool Start(int count, std::string& error);
+    void Stop();
+    size_t Size() const { return m_meters.size(); }
+    CMeterSimulator& Meter(size_t index) { return *m_meters[index]; }
+    std::vector<std::string> PortPaths() const;
+    // The paths joined by ':', as KELVARIN_PORTS takes them.
+    std::string PortsVariable() const;
+
+private:
+    std::vector<std::unique_ptr<CMeterSimulator>> m_meters;
+};

@@ -1,0 +1,206 @@
+// kelvarin-cli against simulated meters on real pseudo-terminals.
+
+#include "detectors/ChannelConfig.h"
+#include "detectors/ChannelConfigFile.h"
+#include "link/NumberText.h"
+#include "sim/MeterSimulator.h"
+#include "support/Subprocess.h"
+#include "support/TempHome.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+const std::string kCli = KELVARIN_CLI_PATH;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        const size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos)
+            return fields;
+        start = tab + 1;
+    }
+}
+
+MeterSpec SteadyMeter(const std::string& serial) {
+    MeterSpec spec;
+    spec.name = "KLV-TEST";
+    spec.serialReply = "S/N " + serial;
+    spec.nominalWatts = 1.5e-3;
+    spec.readingsPerSecond = 40;
+    spec.noise = 0;
+    spec.drift = false;
+    return spec;
+}
+
+std::vector<std::string> Commands(const CMeterSimulator& meter) {
+    std::string text;
+    for (const ReceivedByte& b : meter.ReceivedBytes())
+        text += b.byte;
+    std::vector<std::string> commands;
+    for (size_t at = text.find('*'); at != std::string::npos;) {
+        const size_t next = text.find('*', at + 1);
+        commands.push_back(text.substr(at, next - at));
+        at = next;
+    }
+    return commands;
+}
+
+TEST(CliEndToEnd, ProbeListsEachMeterWithItsStoredPositionAndTitle) {
+    TempHome home;
+    CSimulatorSet meters;
+    std::string error;
+    ASSERT_TRUE(meters.Start(2, error)) << error;
+    MeterSpec silentSpec = SteadyMeter("000");
+    CMeterSimulator silent(silentSpec);
+    ASSERT_TRUE(silent.Start(error)) << error;
+    silent.SetFault(MeterFault::Silence);
+
+    CChannelConfig stored;
+    stored.m_nPosition = 3;
+    stored.m_strTitle = "Bench-A";
+    const std::string serial0 = meters.Meter(0).Spec().serialReply.substr(4);
+    ASSERT_TRUE(SaveChannelConfigFile(serial0, stored, error)) << error;
+
+    const ProcessResult r = RunProgram(
+        {kCli, "probe", meters.Meter(0).PortPath(), meters.Meter(1).PortPath(), silent.PortPath()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    EXPECT_EQ(Fields(lines[0]),
+              (std::vector<std::string>{"3", meters.Meter(0).PortPath(),
+                                        meters.Meter(0).Spec().name, serial0, "Bench-A"}));
+    EXPECT_EQ(Fields(lines[1]), (std::vector<std::string>{
+                                    "-1", meters.Meter(1).PortPath(), meters.Meter(1).Spec().name,
+                                    meters.Meter(1).Spec().serialReply.substr(4), ""}));
+    EXPECT_EQ(Fields(lines[2]), (std::vector<std::string>{"-1", silent.PortPath(), "", "", ""}));
+    // The probe asks and listens; it never starts the stream.
+    EXPECT_EQ(Commands(meters.Meter(1)), (std::vector<std::string>{"*CSU", "*NAM", "*SNN"}));
+    EXPECT_FALSE(meters.Meter(1).IsStreaming());
+}
+
+TEST(CliEndToEnd, ProbeReportsAPortThatCannotBeOpened) {
+    TempHome home;
+    const ProcessResult r = RunProgram({kCli, "probe", "/dev/kelvarin-missing"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "-1\t/dev/kelvarin-missing\t\t\t\n");
+    EXPECT_NE(r.err.find("Open(): CreateFile() failed, invalid handle value\r\n: (2) No such file"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST(CliEndToEnd, StreamCalibratesWithTheStoredSettingsAndDropsGarbage) {
+    TempHome home;
+    std::string error;
+    CMeterSimulator meter(SteadyMeter("KV9001"));
+    ASSERT_TRUE(meter.Start(error)) << error;
+    meter.SetFault(MeterFault::NonNumberLines);
+    CChannelConfig stored;
+    stored.m_fGain = 2.0f;
+    stored.m_fOffset = 0.5f;
+    stored.m_nWavelength = 532;
+    ASSERT_TRUE(SaveChannelConfigFile("KV9001", stored, error)) << error;
+
+    const ProcessResult r = RunProgram({kCli, "stream", meter.PortPath(), "--count", "12"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 12u) << r.out;
+    const auto sent = meter.SentReadings();
+    ASSERT_FALSE(sent.empty());
+    float raw = 0;
+    ASSERT_TRUE(ParseLeadingFloat(sent.front(), raw));
+    const float product = 2.0f * raw;
+    const std::string expected = FormatG(product + 0.5f);
+    double lastTime = 0;
+    for (const std::string& line : lines) {
+        const auto fields = Fields(line);
+        ASSERT_EQ(fields.size(), 2u) << line;
+        EXPECT_EQ(fields[1], expected);
+        const double t = std::stod(fields[0]);
+        EXPECT_GE(t, lastTime);
+        lastTime = t;
+    }
+    EXPECT_EQ(meter.Wavelength(), 532);
+    const auto commands = Commands(meter);
+    ASSERT_GE(commands.size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(commands.end() - 3, commands.end()),
+              (std::vector<std::string>{"*PWC  532", "*CAU", "*CSU"}));
+    EXPECT_FALSE(meter.IsStreaming()) << "the meter is stopped before the tool exits";
+}
+
+TEST(CliEndToEnd, StreamEndsCleanlyOnHangUpAndOnInterrupt) {
+    TempHome home;
+    std::string error;
+    CMeterSimulator meter(SteadyMeter("KV9002"));
+    ASSERT_TRUE(meter.Start(error)) << error;
+    {
+        Subprocess stream({kCli, "stream", meter.PortPath()});
+        ASSERT_TRUE(stream.WaitForOutput("\n", 10000));
+        meter.SetFault(MeterFault::HangUp);
+        const ProcessResult r = stream.Finish(10000);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find("the meter stopped answering"), std::string::npos) << r.err;
+    }
+    CMeterSimulator second(SteadyMeter("KV9003"));
+    ASSERT_TRUE(second.Start(error)) << error;
+    Subprocess stream({kCli, "stream", second.PortPath()});
+    ASSERT_TRUE(stream.WaitForOutput("\n", 10000));
+    stream.Signal(SIGINT);
+    const ProcessResult r = stream.Finish(10000);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Commands(second).back(), "*CSU");
+    EXPECT_FALSE(second.IsStreaming());
+}
+
+TEST(CliEndToEnd, ConfigShowSetAndTheirFailures) {
+    TempHome home;
+    EXPECT_EQ(RunProgram({kCli}).exitCode, 2);
+    EXPECT_EQ(RunProgram({kCli, "stream"}).exitCode, 2);
+    EXPECT_EQ(RunProgram({kCli, "stream", "x", "--count", "0"}).exitCode, 2);
+    EXPECT_EQ(RunProgram({kCli, "config", "show", "KV1"}).exitCode, 1);
+
+    ProcessResult r = RunProgram({kCli, "config", "set", "KV2401", "m_strTitle=Oscillator",
+                                  "m_fGain=1.25", "m_nWavelength=10600", "m_bAnticipation=0"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = RunProgram({kCli, "config", "show", "KV2401"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "m_strTitle=Oscillator\nm_nPosition=-1\nm_fGain=1.25\nm_fOffset=0\n"
+                     "m_fLevelHigh=0\nm_fLevelLow=0\nm_nWavelength=10600\nm_bAnticipation=0\n");
+
+    r = RunProgram({kCli, "config", "set", "KV2401", "m_fGain=1,5"});
+    EXPECT_EQ(r.exitCode, 1);
+    r = RunProgram({kCli, "config", "set", "KV2401", "m_strTitle=two words"});
+    EXPECT_EQ(r.exitCode, 1);
+    r = RunProgram({kCli, "config", "set", "KV2401", "m_fColour=1"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("unknown field"), std::string::npos);
+    EXPECT_NE(RunProgram({kCli, "config", "show", "KV2401"}).out.find("m_fGain=1.25"),
+              std::string::npos)
+        << "a refused change leaves the file as it was";
+
+    // A damaged file is reported with its path and is not overwritten.
+    const std::string path = ConfigFilePath("KV2401");
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "\x05"
+                                                               "ab";
+    r = RunProgram({kCli, "config", "show", "KV2401"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+    EXPECT_EQ(RunProgram({kCli, "config", "set", "KV2401", "m_fGain=2"}).exitCode, 1);
+}
+
+} // namespace

@@ -1,0 +1,91 @@
+// The meter exchanges of the core against a simulated meter on a pseudo-terminal.
+
+#include "link/ComAccess.h"
+#include "link/DetectorProtocol.h"
+#include "link/LineBuffer.h"
+#include "sim/MeterSimulator.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace Protocol = DetectorProtocol;
+
+namespace {
+
+TEST(ProtocolWithSimulator, ProbePacesEveryByteAndReadsTheIdentification) {
+    CMeterSimulator meter(DefaultMeterSpec(0));
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+    const auto start = std::chrono::steady_clock::now();
+    const Protocol::ProbeResult probe = Protocol::ProbePort(meter.PortPath());
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(probe.opened) << probe.error;
+    EXPECT_EQ(probe.name, meter.Spec().name);
+    EXPECT_EQ(probe.serial, meter.Spec().serialReply.substr(4));
+    EXPECT_GE(elapsed, std::chrono::milliseconds(3 * 100 + 12 * 5));
+
+    const auto bytes = meter.ReceivedBytes();
+    std::string text;
+    for (const auto& b : bytes)
+        text += b.byte;
+    EXPECT_EQ(text, "*CSU*NAM*SNN");
+    // Each command's four bytes are spread over at least three 5 ms pauses, and 100 ms separate
+    // the commands.
+    ASSERT_EQ(bytes.size(), 12u);
+    for (size_t c = 0; c < 3; ++c)
+        EXPECT_GE(bytes[c * 4 + 3].timeMs - bytes[c * 4].timeMs, 3 * 5 - 2) << "command " << c;
+    EXPECT_GE(bytes[4].timeMs - bytes[3].timeMs, 100 - 2);
+}
+
+TEST(ProtocolWithSimulator, ShortSerialReplyGivesNoSerialNumber) {
+    MeterSpec spec = DefaultMeterSpec(1);
+    spec.serialReply = "S/N";
+    CMeterSimulator meter(spec);
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+    const Protocol::ProbeResult probe = Protocol::ProbePort(meter.PortPath());
+    EXPECT_EQ(probe.name, spec.name);
+    EXPECT_EQ(probe.serial, "");
+}
+
+TEST(ProtocolWithSimulator, ConnectConfigureIdentifyAndClose) {
+    CMeterSimulator meter(DefaultMeterSpec(2));
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+    ComAccess port;
+    ASSERT_TRUE(Protocol::OpenMeterPort(port, meter.PortPath()));
+    Protocol::ApplyWavelengthAndStart(port, 10600);
+    CLineBuffer lines;
+    size_t readings = 0;
+    for (int pass = 0; pass < 100 && readings < 3; ++pass) {
+        char buffer[Protocol::kStreamBufferSize] = {};
+        const int queued = port.QueuedInputCount();
+        if (queued > 0) {
+            const int n = port.ReadData(buffer, std::min<uint32_t>(queued, sizeof buffer - 1));
+            lines.Append(buffer, static_cast<size_t>(n));
+            readings += lines.TakeReadings(1.0f, 0.0f, [](float v) { EXPECT_GT(v, 0.0f); });
+        }
+        Protocol::WaitMs(50);
+    }
+    EXPECT_GE(readings, 3u);
+    EXPECT_EQ(meter.Wavelength(), 10600);
+
+    Protocol::ApplyConfiguration(port, 532, false);
+    Protocol::WaitMs(100); // the meter takes the last command after its field ends
+    EXPECT_EQ(meter.Wavelength(), 532);
+    EXPECT_FALSE(meter.Anticipation());
+
+    Protocol::CloseMeter(port);
+    ASSERT_TRUE(Protocol::OpenMeterPort(port, meter.PortPath()));
+    std::string name, serial;
+    Protocol::ReadIdentification(port, name, serial);
+    // The identify exchange keeps the replies as received.
+    EXPECT_EQ(name, meter.Spec().name + "\r\n");
+    EXPECT_EQ(serial, meter.Spec().serialReply.substr(4) + "\r\n");
+    Protocol::CloseMeter(port);
+    Protocol::WaitMs(100);
+    EXPECT_FALSE(meter.IsStreaming());
+}
+
+} // namespace

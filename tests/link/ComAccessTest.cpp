@@ -1,0 +1,142 @@
+#include "link/ComAccess.h"
+#include "support/PtyPair.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <termios.h>
+
+namespace {
+
+TEST(ComAccess, FailedOpenLeavesPortClosedWithTheOperationAndSystemText) {
+    ComAccess port;
+    EXPECT_FALSE(port.Open("/dev/kelvarin-no-such-port", 57600));
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.LastError(), "Open(): CreateFile() failed, invalid handle value\r\n"
+                                ": (2) No such file or directory\n");
+    EXPECT_EQ(port.LastErrorCode(), ENOENT);
+
+    // A device that is not a serial line: its settings cannot be read.
+    EXPECT_FALSE(port.Open("/dev/null", 57600));
+    EXPECT_EQ(port.LastError(),
+              "Open(): GetCommState() failed\r\n: (25) Inappropriate ioctl for device\n");
+    EXPECT_FALSE(port.IsOpen());
+}
+
+TEST(ComAccess, PortIsExclusiveUntilClosed) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    ComAccess first, second;
+    ASSERT_TRUE(first.Open(pty.SlavePath(), 57600)) << first.LastError();
+    EXPECT_FALSE(second.Open(pty.SlavePath(), 57600));
+    EXPECT_EQ(second.LastError(), "Open(): CreateFile() failed, invalid handle value\r\n"
+                                  ": (16) Device or resource busy\n");
+    first.Close();
+    EXPECT_TRUE(second.Open(pty.SlavePath(), 57600)) << second.LastError();
+}
+
+TEST(ComAccess, OpenSetsRaw8N1AtTheRateAndKeepsFlowControl) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    termios before{};
+    tcgetattr(pty.Master(), &before);
+    before.c_cflag |= CRTSCTS | PARENB | CSTOPB;
+    before.c_iflag |= IXON | IXOFF | ICRNL;
+    before.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &before), 0);
+
+    ComAccess port;
+    ASSERT_TRUE(port.Open(pty.SlavePath(), 57600)) << port.LastError();
+    termios after{};
+    tcgetattr(pty.Master(), &after);
+    EXPECT_TRUE(after.c_cflag & CRTSCTS);
+    EXPECT_TRUE(after.c_iflag & IXON);
+    EXPECT_TRUE(after.c_iflag & IXOFF);
+    EXPECT_EQ(after.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_FALSE(after.c_cflag & (PARENB | CSTOPB));
+    EXPECT_FALSE(after.c_iflag & ICRNL);
+    EXPECT_FALSE(after.c_lflag & (ICANON | ECHO | ISIG));
+    EXPECT_EQ(cfgetispeed(&after), static_cast<speed_t>(B57600));
+
+    ComAccess odd;
+    pty.CloseMaster();
+    PtyPair other;
+    EXPECT_FALSE(odd.Open(other.SlavePath(), 12345));
+    EXPECT_EQ(odd.LastError(), "Open(): SetCommState() failed\r\n: (22) Invalid argument\n");
+}
+
+TEST(ComAccess, WriteStringSendsOneBytePer5Ms) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    ComAccess port;
+    ASSERT_TRUE(port.Open(pty.SlavePath(), 57600));
+    int result = 0;
+    std::thread writer([&] { result = port.WriteString("*PWC 1064"); });
+    const auto bytes = pty.Receive(9, 2000);
+    writer.join();
+    EXPECT_EQ(result, 9);
+    ASSERT_EQ(bytes.size(), 9u);
+    std::string text;
+    for (const auto& b : bytes)
+        text += b.value;
+    EXPECT_EQ(text, "*PWC 1064");
+    // Eight pauses of 5 ms separate the first byte from the last.
+    EXPECT_GE(bytes.back().ms - bytes.front().ms, 8 * 5 - 2);
+    EXPECT_EQ(pty.Receive(1, 50).size(), 0u) << "no terminator follows a command";
+
+    // Writes to a closed port fail and the pacing still holds.
+    ComAccess closed;
+    EXPECT_EQ(closed.WriteData("x", 1), -1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(closed.WriteString("*CAU"), 4);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+    EXPECT_EQ(closed.WriteData("x", 0), 0);
+    char c;
+    EXPECT_EQ(closed.ReadData(&c, 0), 0);
+}
+
+TEST(ComAccess, ReadTakesAtMostWhatIsAskedAndLeavesTheRestQueued) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    ComAccess port;
+    ASSERT_TRUE(port.Open(pty.SlavePath(), 57600));
+    char buffer[16];
+    std::memset(buffer, '#', sizeof buffer);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.ReadData(buffer, 10), 0) << "nothing queued";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_EQ(port.QueuedInputCount(), 0);
+
+    pty.Send(std::string(100, 'a'));
+    for (int i = 0; i < 100 && port.QueuedInputCount() < 100; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(port.QueuedInputCount(), 100);
+    EXPECT_EQ(port.ReadData(buffer, 10), 10);
+    EXPECT_EQ(buffer[10], '#') << "nothing written past the bytes asked for";
+    EXPECT_EQ(port.QueuedInputCount(), 90);
+}
+
+TEST(ComAccess, ReadFailsWhenTheDeviceGoesAwayAndWhenClosed) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    ComAccess port;
+    ASSERT_TRUE(port.Open(pty.SlavePath(), 57600));
+    pty.CloseMaster();
+    char buffer[8];
+    EXPECT_EQ(port.ReadData(buffer, sizeof buffer), -1);
+    EXPECT_NE(port.LastError().find("ReadData(): "), std::string::npos);
+    EXPECT_TRUE(port.IsOpen()) << "a failed read leaves the handle to its owner";
+    port.Close();
+    EXPECT_EQ(port.ReadData(buffer, sizeof buffer), -1);
+    EXPECT_EQ(port.QueuedInputCount(), -1);
+}
+
+TEST(ComAccess, DevicePathOfNamesAndAbsolutePaths) {
+    EXPECT_EQ(ComAccess::DevicePath("ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(ComAccess::DevicePath("/dev/pts/7"), "/dev/pts/7");
+}
+
+} // namespace

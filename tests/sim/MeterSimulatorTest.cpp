@@ -1,0 +1,221 @@
+#include "sim/MeterSimulator.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// The application's side of the port.
+class SlavePort {
+public:
+    explicit SlavePort(const std::string& path) : m_fd(open(path.c_str(), O_RDWR | O_NOCTTY)) {
+        termios attributes{};
+        if (m_fd >= 0 && tcgetattr(m_fd, &attributes) == 0) {
+            cfmakeraw(&attributes);
+            tcsetattr(m_fd, TCSANOW, &attributes);
+        }
+    }
+    ~SlavePort() { Close(); }
+    SlavePort(const SlavePort&) = delete;
+    SlavePort& operator=(const SlavePort&) = delete;
+    int Fd() const { return m_fd; }
+    void Close() {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = -1;
+    }
+
+    void WriteSlowly(const std::string& text) {
+        for (char byte : text) {
+            ASSERT_EQ(write(m_fd, &byte, 1), 1);
+            std::this_thread::sleep_for(milliseconds(5));
+        }
+    }
+    // Everything received for `ms`, or until `until` has arrived when it is not empty.
+    std::string Read(int ms, const std::string& until = "") {
+        std::string text;
+        auto deadline = Clock::now() + milliseconds(ms);
+        while (Clock::now() < deadline && (until.empty() || text.find(until) == text.npos)) {
+            pollfd pfd{m_fd, POLLIN, 0};
+            if (poll(&pfd, 1, 10) <= 0)
+                continue;
+            char buffer[256];
+            ssize_t got = read(m_fd, buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            text.append(buffer, static_cast<size_t>(got));
+        }
+        return text;
+    }
+
+private:
+    int m_fd;
+};
+
+MeterSpec SteadySpec() {
+    MeterSpec spec = DefaultMeterSpec(3);
+    spec.nominalWatts = 1.234e-3;
+    spec.noise = 0;
+    spec.drift = false;
+    return spec;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != text.npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+} // namespace
+
+TEST(MeterModel, ReadingsSpecsAndFaultNames) {
+    EXPECT_EQ(FormatReading(0.001234), "1.234E-03");
+    EXPECT_EQ(FormatReading(12), "1.200E+01");
+    EXPECT_EQ(FormatReading(1e300 * 1e300), "0.000E+00");
+
+    MeterSpec spec = SteadySpec();
+    EXPECT_EQ(ModelPower(spec, 37.5, 1064), spec.nominalWatts);
+    spec.drift = true;
+    for (int nm : {193, 532, 1064, 10600, 100000, -5}) {
+        for (double t = 0; t < 600; t += 7)
+            EXPECT_NEAR(ModelPower(spec, t, nm) / spec.nominalWatts, 1.0, 0.2) << nm << " " << t;
+    }
+
+    std::set<std::string> serials;
+    std::set<uint32_t> seeds;
+    std::set<double> powers;
+    for (int i = 0; i < 8; ++i) {
+        MeterSpec meter = DefaultMeterSpec(i);
+        ASSERT_GE(meter.serialReply.size(), 10u);
+        serials.insert(meter.serialReply.substr(4));
+        seeds.insert(meter.seed);
+        powers.insert(meter.nominalWatts);
+    }
+    EXPECT_EQ(serials.size(), 8u);
+    EXPECT_EQ(seeds.size(), 8u);
+    EXPECT_LT(*powers.begin(), 1e-6);
+    EXPECT_GT(*powers.rbegin(), 1.0);
+    EXPECT_FALSE(DefaultMeterSpec(-3).name.empty());
+
+    MeterFault fault = MeterFault::Silence;
+    EXPECT_TRUE(ParseMeterFault("no-crlf", fault));
+    EXPECT_EQ(fault, MeterFault::NoLineEnd);
+    EXPECT_FALSE(ParseMeterFault("Garbage", fault));
+    EXPECT_EQ(fault, MeterFault::NoLineEnd);
+}
+
+TEST(MeterSimulator, AnswersAndStreamsOnAPseudoTerminal) {
+    CMeterSimulator meter(SteadySpec());
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+    SlavePort port(meter.PortPath());
+    ASSERT_GE(port.Fd(), 0);
+
+    port.WriteSlowly("*NAM");
+    EXPECT_EQ(port.Read(2000, "\n"), meter.Spec().name + "\r\n");
+    port.WriteSlowly("*SNN");
+    EXPECT_EQ(port.Read(2000, "\n"), meter.Spec().serialReply + "\r\n");
+    std::vector<ReceivedByte> bytes = meter.ReceivedBytes();
+    ASSERT_EQ(bytes.size(), 8u);
+    EXPECT_EQ(bytes[4].byte, '*');
+    for (size_t i = 1; i < bytes.size(); ++i)
+        EXPECT_GE(bytes[i].timeMs, bytes[i - 1].timeMs);
+    // The "*SNN" bytes were written at least three pauses after the reply to "*NAM".
+    EXPECT_GE(bytes[7].timeMs - bytes[0].timeMs, 15.0);
+
+    meter.SetReadingsPerSecond(20);
+    port.WriteSlowly("*CAU");
+    std::string stream = port.Read(1000);
+    EXPECT_TRUE(meter.IsStreaming());
+    EXPECT_EQ(stream.substr(0, 11), "1.234E-03\r\n");
+    EXPECT_EQ(Count(stream, "1.234E-03\r\n") * 11, stream.size()) << stream; // whole lines only
+    size_t lines = Count(stream, "\r\n");
+    EXPECT_GE(lines, 10u);
+    EXPECT_LE(lines, 30u);
+
+    port.WriteSlowly("*PWC  532");
+    std::this_thread::sleep_for(milliseconds(200));
+    EXPECT_EQ(meter.Wavelength(), 532);
+    port.Read(100); // readings taken before the change
+    std::string at532 = port.Read(300);
+    EXPECT_NE(at532.find("E-03\r\n"), std::string::npos);
+    EXPECT_EQ(at532.find("1.234E-03"), std::string::npos);
+
+    port.WriteSlowly("*CSU");
+    port.Read(200);
+    EXPECT_FALSE(meter.IsStreaming());
+    EXPECT_EQ(port.Read(300), "");
+    EXPECT_GE(meter.ReadingsSent(), lines);
+    EXPECT_EQ(meter.SentReadings().size(), meter.ReadingsSent());
+
+    // Closed port: nobody listens, so nothing is written or counted.
+    port.WriteSlowly("*CAU");
+    port.Close();
+    std::this_thread::sleep_for(milliseconds(100));
+    uint64_t sent = meter.ReadingsSent();
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(meter.ReadingsSent(), sent);
+}
+
+TEST(MeterSimulator, FaultsCorruptSilenceAndUnplug) {
+    CMeterSimulator meter(SteadySpec());
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+    SlavePort port(meter.PortPath());
+    meter.SetFault(MeterFault::NonNumberLines);
+    port.WriteSlowly("*CAU");
+    std::string text = port.Read(600);
+    EXPECT_GE(Count(text, "\r\nERR\r\n"), 2u) << text;
+    EXPECT_GE(Count(text, "\r\nOVER RANGE\r\n"), 2u) << text;
+
+    meter.SetFault(MeterFault::NoLineEnd);
+    port.Read(100);
+    text = port.Read(500);
+    EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
+    EXPECT_GE(Count(text, "1.234E-03 "), 3u) << text;
+
+    meter.SetFault(MeterFault::Silence);
+    port.Read(100);
+    port.WriteSlowly("*NAM");
+    EXPECT_EQ(port.Read(400), "");
+    EXPECT_EQ(meter.ReceivedCommands().back().kind, MeterCommand::AskName);
+
+    meter.SetFault(MeterFault::HangUp);
+    bool gone = false;
+    for (auto until = Clock::now() + milliseconds(2000); !gone && Clock::now() < until;) {
+        pollfd pfd{port.Fd(), POLLIN, 0};
+        char byte;
+        gone = poll(&pfd, 1, 20) > 0 &&
+               ((pfd.revents & POLLHUP) != 0 || read(port.Fd(), &byte, 1) <= 0);
+    }
+    EXPECT_TRUE(gone);
+    auto stopStart = Clock::now();
+    meter.Stop();
+    EXPECT_LT(Clock::now() - stopStart, milliseconds(1000));
+}
+
+TEST(SimulatorSet, StartsDistinctPorts) {
+    CSimulatorSet set;
+    std::string error;
+    ASSERT_TRUE(set.Start(3, error)) << error;
+    std::vector<std::string> paths = set.PortPaths();
+    ASSERT_EQ(paths.size(), 3u);
+    EXPECT_EQ(std::set<std::string>(paths.begin(), paths.end()).size(), 3u);
+    EXPECT_EQ(set.PortsVariable(), paths[0] + ":" + paths[1] + ":" + paths[2]);
+    SlavePort port(paths[2]);
+    port.WriteSlowly("*NAM");
+    EXPECT_EQ(port.Read(2000, "\n"), DefaultMeterSpec(2).name + "\r\n");
+}
