@@ -11,16 +11,16 @@ class CArchiveReader;
 
 class CChannelConfig {
 public:
-    std::string m_strSerial;   // "*SNN" reply without its 4-character header
-    std::string m_strName;     // "*NAM" reply
-    std::string m_strTitle;    // the user's name for the channel, no blanks
-    std::string m_strPort;     // port name, such as ttyUSB0
-    float m_fGain = 1.0f;      // multiplies each raw reading
-    float m_fOffset = 0.0f;    // W, added after the gain
+    std::string m_strSerial;      // "*SNN" reply without its 4-character header
+    std::string m_strName;        // "*NAM" reply
+    std::string m_strTitle;       // the user's name for the channel, no blanks
+    std::string m_strPort;        // port name, such as ttyUSB0
+    float m_fGain = 1.0f;         // multiplies each raw reading
+    float m_fOffset = 0.0f;       // W, added after the gain
     int32_t m_nWavelength = 1064; // nm, sent with "*PWC%5i"
-    float m_fLevelHigh = 0.0f; // W, alarm above
-    float m_fLevelLow = 0.0f;  // W, alarm below
-    int32_t m_nPosition = -1;  // 0-based pane index, -1 when unassigned
+    float m_fLevelHigh = 0.0f;    // W, alarm above
+    float m_fLevelLow = 0.0f;     // W, alarm below
+    int32_t m_nPosition = -1;     // 0-based pane index, -1 when unassigned
     bool m_bAnticipation = true;
 
     // Stores the eight persistent fields (title, position, gain, offset, high and low levels,

@@ -84,7 +84,7 @@ bool ParseMeterFault(const std::string& text, MeterFault& fault) {
     return false;
 }
 
-MeterSpec DefaultMeterSpec(int index) {
+MeterProfile DefaultMeterProfile(int index) {
     // Thermal heads for the watts, photodiode heads down to the nanowatts.
     static const struct {
         const char* name;
@@ -99,20 +99,20 @@ MeterSpec DefaultMeterSpec(int index) {
     };
     constexpr int kCount = static_cast<int>(sizeof kMeters / sizeof kMeters[0]);
     const auto& meter = kMeters[((index % kCount) + kCount) % kCount];
-    MeterSpec spec;
-    spec.name = meter.name;
-    spec.serialReply = meter.serial;
-    spec.nominalWatts = meter.watts;
-    spec.noise = meter.noise;
-    spec.seed = 0x4b56u + static_cast<uint32_t>(index) * 7919u;
-    return spec;
+    MeterProfile profile;
+    profile.name = meter.name;
+    profile.serialReply = meter.serial;
+    profile.nominalWatts = meter.watts;
+    profile.noise = meter.noise;
+    profile.seed = 0x4b56u + static_cast<uint32_t>(index) * 7919u;
+    return profile;
 }
 
-double ModelPower(const MeterSpec& spec, double tSeconds, int wavelengthNm) {
-    double power = spec.nominalWatts;
-    if (spec.drift && std::isfinite(tSeconds)) {
+double ModelPower(const MeterProfile& profile, double tSeconds, int wavelengthNm) {
+    double power = profile.nominalWatts;
+    if (profile.drift && std::isfinite(tSeconds)) {
         // Three percent over a three-minute period; the phase differs from meter to meter.
-        double phase = static_cast<double>(spec.seed % 1000u) * (2 * kPi / 1000.0);
+        double phase = static_cast<double>(profile.seed % 1000u) * (2 * kPi / 1000.0);
         power *= 1.0 + 0.03 * std::sin(2 * kPi * tSeconds / 180.0 + phase);
     }
     // Exactly 1 at 1064 nm, saturating at +-12 % far from it.
@@ -134,8 +134,9 @@ std::string FormatReading(double watts) {
     return out;
 }
 
-CMeterSimulator::CMeterSimulator(MeterSpec spec)
-    : m_spec(std::move(spec)), m_rate(SaneRate(m_spec.readingsPerSecond)), m_random(m_spec.seed) {}
+CMeterSimulator::CMeterSimulator(MeterProfile profile)
+    : m_profile(std::move(profile)), m_rate(SaneRate(m_profile.readingsPerSecond)),
+      m_random(m_profile.seed) {}
 
 CMeterSimulator::~CMeterSimulator() {
     Stop();
@@ -305,10 +306,10 @@ void CMeterSimulator::Handle(const MeterCommand& command) {
     }
     switch (command.kind) {
     case MeterCommand::AskName:
-        Send(m_spec.name + "\r\n");
+        Send(m_profile.name + "\r\n");
         break;
     case MeterCommand::AskSerial:
-        Send(m_spec.serialReply + "\r\n");
+        Send(m_profile.serialReply + "\r\n");
         break;
     case MeterCommand::StartStream:
         if (!m_streaming) {
@@ -383,8 +384,8 @@ void CMeterSimulator::StreamDue(double nowMs) {
         m_nextDueMs = nowMs;
     while (nowMs >= m_nextDueMs) {
         m_nextDueMs += 1000.0 / m_rate.load();
-        double power = ModelPower(m_spec, (nowMs - m_startMs) / 1000.0, m_wavelength) *
-                       (1.0 + m_spec.noise * m_normal(m_random));
+        double power = ModelPower(m_profile, (nowMs - m_startMs) / 1000.0, m_wavelength) *
+                       (1.0 + m_profile.noise * m_normal(m_random));
         std::string text = FormatReading(power);
         MeterFault fault = m_fault;
         SendResult result = Send(text + (fault == MeterFault::NoLineEnd ? " " : "\r\n"));
@@ -406,7 +407,7 @@ bool CSimulatorSet::Start(int count, std::string& error) {
         return false;
     }
     for (int i = 0; i < count; ++i) {
-        auto meter = std::make_unique<CMeterSimulator>(DefaultMeterSpec(i));
+        auto meter = std::make_unique<CMeterSimulator>(DefaultMeterProfile(i));
         std::string why;
         if (!meter->Start(why)) {
             error = "meter " + std::to_string(i) + ": " + why;

@@ -25,7 +25,7 @@ enum class MeterFault {
 // Parses "none", "garbage", "no-crlf", "silence", "hangup".
 bool ParseMeterFault(const std::string& text, MeterFault& fault);
 
-struct MeterSpec {
+struct MeterProfile {
     std::string name;        // reply to "*NAM" (CR LF is added)
     std::string serialReply; // reply to "*SNN": a 4-character header, then the serial number
     double nominalWatts = 1e-3;
@@ -36,10 +36,10 @@ struct MeterSpec {
 };
 
 // The default meter of index i (0 to 7): names, serial numbers and powers spread over decades.
-MeterSpec DefaultMeterSpec(int index);
+MeterProfile DefaultMeterProfile(int index);
 
 // The power a meter reads at time t (s) with the wavelength set, before noise.
-double ModelPower(const MeterSpec& spec, double tSeconds, int wavelengthNm);
+double ModelPower(const MeterProfile& profile, double tSeconds, int wavelengthNm);
 // "%.3E" in the "C" locale, as the meters write readings: 1.234E-03.
 std::string FormatReading(double watts);
 
@@ -50,7 +50,7 @@ struct ReceivedByte {
 
 class CMeterSimulator {
 public:
-    explicit CMeterSimulator(MeterSpec spec);
+    explicit CMeterSimulator(MeterProfile profile);
     ~CMeterSimulator(); // stops the thread and closes the pseudo-terminal
     CMeterSimulator(const CMeterSimulator&) = delete;
     CMeterSimulator& operator=(const CMeterSimulator&) = delete;
@@ -61,7 +61,7 @@ public:
 
     // Device path of the port the application opens (the pseudo-terminal's slave side).
     const std::string& PortPath() const { return m_portPath; }
-    const MeterSpec& Spec() const { return m_spec; }
+    const MeterProfile& Profile() const { return m_profile; }
 
     void SetFault(MeterFault fault);
     MeterFault Fault() const { return m_fault.load(); }
@@ -92,7 +92,7 @@ private:
     void CloseMaster();
     void LogReading(const std::string& text);
 
-    MeterSpec m_spec;
+    MeterProfile m_profile;
     std::string m_portPath;
     int m_master = -1;
     std::thread m_thread;
@@ -125,7 +125,7 @@ private:
 // Several meters, as kelvarin-sim and the application's demo mode start them.
 class CSimulatorSet {
 public:
-    // Starts `count` meters with the default specs of indexes 0 to count - 1.
+    // Starts `count` meters with the default profiles of indexes 0 to count - 1.
     bool Start(int count, std::string& error);
     void Stop();
     size_t Size() const { return m_meters.size(); }

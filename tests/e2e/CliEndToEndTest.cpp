@@ -36,15 +36,15 @@ std::vector<std::string> Fields(const std::string& line) {
     }
 }
 
-MeterSpec SteadyMeter(const std::string& serial) {
-    MeterSpec spec;
-    spec.name = "KLV-TEST";
-    spec.serialReply = "S/N " + serial;
-    spec.nominalWatts = 1.5e-3;
-    spec.readingsPerSecond = 40;
-    spec.noise = 0;
-    spec.drift = false;
-    return spec;
+MeterProfile SteadyMeter(const std::string& serial) {
+    MeterProfile profile;
+    profile.name = "KLV-TEST";
+    profile.serialReply = "S/N " + serial;
+    profile.nominalWatts = 1.5e-3;
+    profile.readingsPerSecond = 40;
+    profile.noise = 0;
+    profile.drift = false;
+    return profile;
 }
 
 std::vector<std::string> Commands(const CMeterSimulator& meter) {
@@ -65,15 +65,15 @@ TEST(CliEndToEnd, ProbeListsEachMeterWithItsStoredPositionAndTitle) {
     CSimulatorSet meters;
     std::string error;
     ASSERT_TRUE(meters.Start(2, error)) << error;
-    MeterSpec silentSpec = SteadyMeter("000");
-    CMeterSimulator silent(silentSpec);
+    MeterProfile silentProfile = SteadyMeter("000");
+    CMeterSimulator silent(silentProfile);
     ASSERT_TRUE(silent.Start(error)) << error;
     silent.SetFault(MeterFault::Silence);
 
     CChannelConfig stored;
     stored.m_nPosition = 3;
     stored.m_strTitle = "Bench-A";
-    const std::string serial0 = meters.Meter(0).Spec().serialReply.substr(4);
+    const std::string serial0 = meters.Meter(0).Profile().serialReply.substr(4);
     ASSERT_TRUE(SaveChannelConfigFile(serial0, stored, error)) << error;
 
     const ProcessResult r = RunProgram(
@@ -83,10 +83,11 @@ TEST(CliEndToEnd, ProbeListsEachMeterWithItsStoredPositionAndTitle) {
     ASSERT_EQ(lines.size(), 3u) << r.out;
     EXPECT_EQ(Fields(lines[0]),
               (std::vector<std::string>{"3", meters.Meter(0).PortPath(),
-                                        meters.Meter(0).Spec().name, serial0, "Bench-A"}));
-    EXPECT_EQ(Fields(lines[1]), (std::vector<std::string>{
-                                    "-1", meters.Meter(1).PortPath(), meters.Meter(1).Spec().name,
-                                    meters.Meter(1).Spec().serialReply.substr(4), ""}));
+                                        meters.Meter(0).Profile().name, serial0, "Bench-A"}));
+    EXPECT_EQ(
+        Fields(lines[1]),
+        (std::vector<std::string>{"-1", meters.Meter(1).PortPath(), meters.Meter(1).Profile().name,
+                                  meters.Meter(1).Profile().serialReply.substr(4), ""}));
     EXPECT_EQ(Fields(lines[2]), (std::vector<std::string>{"-1", silent.PortPath(), "", "", ""}));
     // The probe asks and listens; it never starts the stream.
     EXPECT_EQ(Commands(meters.Meter(1)), (std::vector<std::string>{"*CSU", "*NAM", "*SNN"}));

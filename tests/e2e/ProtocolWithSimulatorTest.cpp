@@ -14,15 +14,15 @@ namespace Protocol = DetectorProtocol;
 namespace {
 
 TEST(ProtocolWithSimulator, ProbePacesEveryByteAndReadsTheIdentification) {
-    CMeterSimulator meter(DefaultMeterSpec(0));
+    CMeterSimulator meter(DefaultMeterProfile(0));
     std::string error;
     ASSERT_TRUE(meter.Start(error)) << error;
     const auto start = std::chrono::steady_clock::now();
     const Protocol::ProbeResult probe = Protocol::ProbePort(meter.PortPath());
     const auto elapsed = std::chrono::steady_clock::now() - start;
     ASSERT_TRUE(probe.opened) << probe.error;
-    EXPECT_EQ(probe.name, meter.Spec().name);
-    EXPECT_EQ(probe.serial, meter.Spec().serialReply.substr(4));
+    EXPECT_EQ(probe.name, meter.Profile().name);
+    EXPECT_EQ(probe.serial, meter.Profile().serialReply.substr(4));
     EXPECT_GE(elapsed, std::chrono::milliseconds(3 * 100 + 12 * 5));
 
     const auto bytes = meter.ReceivedBytes();
@@ -39,18 +39,18 @@ TEST(ProtocolWithSimulator, ProbePacesEveryByteAndReadsTheIdentification) {
 }
 
 TEST(ProtocolWithSimulator, ShortSerialReplyGivesNoSerialNumber) {
-    MeterSpec spec = DefaultMeterSpec(1);
-    spec.serialReply = "S/N";
-    CMeterSimulator meter(spec);
+    MeterProfile profile = DefaultMeterProfile(1);
+    profile.serialReply = "S/N";
+    CMeterSimulator meter(profile);
     std::string error;
     ASSERT_TRUE(meter.Start(error)) << error;
     const Protocol::ProbeResult probe = Protocol::ProbePort(meter.PortPath());
-    EXPECT_EQ(probe.name, spec.name);
+    EXPECT_EQ(probe.name, profile.name);
     EXPECT_EQ(probe.serial, "");
 }
 
 TEST(ProtocolWithSimulator, ConnectConfigureIdentifyAndClose) {
-    CMeterSimulator meter(DefaultMeterSpec(2));
+    CMeterSimulator meter(DefaultMeterProfile(2));
     std::string error;
     ASSERT_TRUE(meter.Start(error)) << error;
     ComAccess port;
@@ -81,8 +81,8 @@ TEST(ProtocolWithSimulator, ConnectConfigureIdentifyAndClose) {
     std::string name, serial;
     Protocol::ReadIdentification(port, name, serial);
     // The identify exchange keeps the replies as received.
-    EXPECT_EQ(name, meter.Spec().name + "\r\n");
-    EXPECT_EQ(serial, meter.Spec().serialReply.substr(4) + "\r\n");
+    EXPECT_EQ(name, meter.Profile().name + "\r\n");
+    EXPECT_EQ(serial, meter.Profile().serialReply.substr(4) + "\r\n");
     Protocol::CloseMeter(port);
     Protocol::WaitMs(100);
     EXPECT_FALSE(meter.IsStreaming());

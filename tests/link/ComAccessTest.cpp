@@ -134,9 +134,4 @@ TEST(ComAccess, ReadFailsWhenTheDeviceGoesAwayAndWhenClosed) {
     EXPECT_EQ(port.QueuedInputCount(), -1);
 }
 
-TEST(ComAccess, DevicePathOfNamesAndAbsolutePaths) {
-    EXPECT_EQ(ComAccess::DevicePath("ttyUSB0"), "/dev/ttyUSB0");
-    EXPECT_EQ(ComAccess::DevicePath("/dev/pts/7"), "/dev/pts/7");
-}
-
 } // namespace

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <set>
 #include <thread>
 
 #include <fcntl.h>
@@ -64,12 +63,12 @@ private:
     int m_fd;
 };
 
-MeterSpec SteadySpec() {
-    MeterSpec spec = DefaultMeterSpec(3);
-    spec.nominalWatts = 1.234e-3;
-    spec.noise = 0;
-    spec.drift = false;
-    return spec;
+MeterProfile SteadyProfile() {
+    MeterProfile profile = DefaultMeterProfile(3);
+    profile.nominalWatts = 1.234e-3;
+    profile.noise = 0;
+    profile.drift = false;
+    return profile;
 }
 
 size_t Count(const std::string& text, const std::string& what) {
@@ -81,53 +80,32 @@ size_t Count(const std::string& text, const std::string& what) {
 
 } // namespace
 
-TEST(MeterModel, ReadingsSpecsAndFaultNames) {
+TEST(MeterModel, ReadingTextAndPower) {
     EXPECT_EQ(FormatReading(0.001234), "1.234E-03");
     EXPECT_EQ(FormatReading(12), "1.200E+01");
     EXPECT_EQ(FormatReading(1e300 * 1e300), "0.000E+00");
 
-    MeterSpec spec = SteadySpec();
-    EXPECT_EQ(ModelPower(spec, 37.5, 1064), spec.nominalWatts);
-    spec.drift = true;
+    MeterProfile profile = SteadyProfile();
+    EXPECT_EQ(ModelPower(profile, 37.5, 1064), profile.nominalWatts);
+    profile.drift = true;
     for (int nm : {193, 532, 1064, 10600, 100000, -5}) {
         for (double t = 0; t < 600; t += 7)
-            EXPECT_NEAR(ModelPower(spec, t, nm) / spec.nominalWatts, 1.0, 0.2) << nm << " " << t;
+            EXPECT_NEAR(ModelPower(profile, t, nm) / profile.nominalWatts, 1.0, 0.2)
+                << nm << " " << t;
     }
-
-    std::set<std::string> serials;
-    std::set<uint32_t> seeds;
-    std::set<double> powers;
-    for (int i = 0; i < 8; ++i) {
-        MeterSpec meter = DefaultMeterSpec(i);
-        ASSERT_GE(meter.serialReply.size(), 10u);
-        serials.insert(meter.serialReply.substr(4));
-        seeds.insert(meter.seed);
-        powers.insert(meter.nominalWatts);
-    }
-    EXPECT_EQ(serials.size(), 8u);
-    EXPECT_EQ(seeds.size(), 8u);
-    EXPECT_LT(*powers.begin(), 1e-6);
-    EXPECT_GT(*powers.rbegin(), 1.0);
-    EXPECT_FALSE(DefaultMeterSpec(-3).name.empty());
-
-    MeterFault fault = MeterFault::Silence;
-    EXPECT_TRUE(ParseMeterFault("no-crlf", fault));
-    EXPECT_EQ(fault, MeterFault::NoLineEnd);
-    EXPECT_FALSE(ParseMeterFault("Garbage", fault));
-    EXPECT_EQ(fault, MeterFault::NoLineEnd);
 }
 
 TEST(MeterSimulator, AnswersAndStreamsOnAPseudoTerminal) {
-    CMeterSimulator meter(SteadySpec());
+    CMeterSimulator meter(SteadyProfile());
     std::string error;
     ASSERT_TRUE(meter.Start(error)) << error;
     SlavePort port(meter.PortPath());
     ASSERT_GE(port.Fd(), 0);
 
     port.WriteSlowly("*NAM");
-    EXPECT_EQ(port.Read(2000, "\n"), meter.Spec().name + "\r\n");
+    EXPECT_EQ(port.Read(2000, "\n"), meter.Profile().name + "\r\n");
     port.WriteSlowly("*SNN");
-    EXPECT_EQ(port.Read(2000, "\n"), meter.Spec().serialReply + "\r\n");
+    EXPECT_EQ(port.Read(2000, "\n"), meter.Profile().serialReply + "\r\n");
     std::vector<ReceivedByte> bytes = meter.ReceivedBytes();
     ASSERT_EQ(bytes.size(), 8u);
     EXPECT_EQ(bytes[4].byte, '*');
@@ -171,7 +149,7 @@ TEST(MeterSimulator, AnswersAndStreamsOnAPseudoTerminal) {
 }
 
 TEST(MeterSimulator, FaultsCorruptSilenceAndUnplug) {
-    CMeterSimulator meter(SteadySpec());
+    CMeterSimulator meter(SteadyProfile());
     std::string error;
     ASSERT_TRUE(meter.Start(error)) << error;
     SlavePort port(meter.PortPath());
@@ -205,17 +183,4 @@ TEST(MeterSimulator, FaultsCorruptSilenceAndUnplug) {
     auto stopStart = Clock::now();
     meter.Stop();
     EXPECT_LT(Clock::now() - stopStart, milliseconds(1000));
-}
-
-TEST(SimulatorSet, StartsDistinctPorts) {
-    CSimulatorSet set;
-    std::string error;
-    ASSERT_TRUE(set.Start(3, error)) << error;
-    std::vector<std::string> paths = set.PortPaths();
-    ASSERT_EQ(paths.size(), 3u);
-    EXPECT_EQ(std::set<std::string>(paths.begin(), paths.end()).size(), 3u);
-    EXPECT_EQ(set.PortsVariable(), paths[0] + ":" + paths[1] + ":" + paths[2]);
-    SlavePort port(paths[2]);
-    port.WriteSlowly("*NAM");
-    EXPECT_EQ(port.Read(2000, "\n"), DefaultMeterSpec(2).name + "\r\n");
 }
