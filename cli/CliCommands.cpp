@@ -7,6 +7,9 @@
 #include "link/LineBuffer.h"
 #include "link/NumberText.h"
 #include "link/PortList.h"
+#include "render/Statistics.h"
+#include "render/StatisticsTable.h"
+#include "render/ValueFormat.h"
 
 #include <algorithm>
 #include <chrono>
@@ -91,6 +94,12 @@ bool SetField(CChannelConfig& config, const std::string& name, const std::string
 }
 
 } // namespace
+
+std::string BigValueText(float value) {
+    std::string number, prefix;
+    FormatNumberAndPrefix(number, prefix, FindRange(value, 0), value);
+    return number + prefix + "W";
+}
 
 std::string ToTerminal(const std::string& text) {
     std::string out;
@@ -187,6 +196,10 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
     }
     Protocol::ApplyWavelengthAndStart(port, config.m_nWavelength);
 
+    CStatistics stats;
+    stats.Reset();
+    stats.m_bEnabled = true;
+    float current = 0.0f;
     CLineBuffer lines;
     long long printed = 0;
     Clock::time_point lastReading = Clock::now();
@@ -211,7 +224,10 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
                 if (done())
                     return;
                 const double t = std::chrono::duration<double>(Clock::now() - connected).count();
-                std::fprintf(out, "%s\t%s\n", FormatG(t).c_str(), FormatG(value).c_str());
+                std::fprintf(out, "%s\t%s\t%s\n", FormatG(t).c_str(), FormatG(value).c_str(),
+                             ToTerminal(BigValueText(value)).c_str());
+                current = value;
+                stats.AddSample(value);
                 ++printed;
                 lastReading = Clock::now();
             });
@@ -229,6 +245,10 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
             Protocol::WaitMs(50);
     }
     Protocol::CloseMeter(port);
+    if (options.stats) {
+        for (const auto& [label, text] : StatisticsTableLines(stats, current))
+            std::fprintf(out, "%s\t%s\n", label.c_str(), ToTerminal(text).c_str());
+    }
     return status;
 }
 

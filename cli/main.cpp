@@ -22,7 +22,7 @@ int Usage() {
     std::fputs("Usage:\n"
                "  kelvarin-cli ports\n"
                "  kelvarin-cli probe [PORT...]\n"
-               "  kelvarin-cli stream PORT [--count N] [--timeout SECONDS]\n"
+               "  kelvarin-cli stream PORT [--count N] [--timeout SECONDS] [--stats]\n"
                "  kelvarin-cli config show SERIAL\n"
                "  kelvarin-cli config set SERIAL name=value...\n"
                "PORT is a name under /dev (ttyUSB0) or a device path. Ports listed in\n"
@@ -54,6 +54,8 @@ int StreamCommand(const std::vector<std::string>& args) {
                 }
                 options.timeoutSeconds = seconds;
             }
+        } else if (arg == "--stats") {
+            options.stats = true;
         } else if (!arg.empty() && arg[0] != '-' && options.port.empty()) {
             options.port = arg;
         } else {

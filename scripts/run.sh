@@ -32,5 +32,5 @@ IFS=':' read -r -a port_list <<<"$ports"
 echo "== Simulated meters: ${port_list[*]}"
 echo "== kelvarin-cli probe (Position, Port, Name, Serial, Title)"
 "$build/cli/kelvarin-cli" probe "${port_list[@]}"
-echo "== kelvarin-cli stream ${port_list[0]} --count 10 (seconds, watts)"
-"$build/cli/kelvarin-cli" stream "${port_list[0]}" --count 10 --timeout 10
+echo "== kelvarin-cli stream ${port_list[0]} --count 10 --stats (seconds, watts, as shown)"
+"$build/cli/kelvarin-cli" stream "${port_list[0]}" --count 10 --timeout 10 --stats

@@ -3,6 +3,7 @@
 #include "detectors/ChannelConfig.h"
 #include "detectors/ChannelConfigFile.h"
 #include "link/NumberText.h"
+#include "render/ValueFormat.h"
 #include "sim/MeterSimulator.h"
 #include "support/Subprocess.h"
 #include "support/TempHome.h"
@@ -116,25 +117,42 @@ TEST(CliEndToEnd, StreamCalibratesWithTheStoredSettingsAndDropsGarbage) {
     stored.m_nWavelength = 532;
     ASSERT_TRUE(SaveChannelConfigFile("KV9001", stored, error)) << error;
 
-    const ProcessResult r = RunProgram({kCli, "stream", meter.PortPath(), "--count", "12"});
+    const ProcessResult r =
+        RunProgram({kCli, "stream", meter.PortPath(), "--count", "12", "--stats"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const auto lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 12u) << r.out;
+    auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 12u + 8u) << r.out;
+    const std::vector<std::string> table(lines.begin() + 12, lines.end());
+    lines.resize(12);
     const auto sent = meter.SentReadings();
     ASSERT_FALSE(sent.empty());
     float raw = 0;
     ASSERT_TRUE(ParseLeadingFloat(sent.front(), raw));
     const float product = 2.0f * raw;
-    const std::string expected = FormatG(product + 0.5f);
+    const float value = product + 0.5f;
+    std::string number, prefix;
+    FormatNumberAndPrefix(number, prefix, FindRange(value, 0), value);
     double lastTime = 0;
     for (const std::string& line : lines) {
         const auto fields = Fields(line);
-        ASSERT_EQ(fields.size(), 2u) << line;
-        EXPECT_EQ(fields[1], expected);
+        ASSERT_EQ(fields.size(), 3u) << line;
+        EXPECT_EQ(fields[1], FormatG(value));
+        EXPECT_EQ(fields[2], number + prefix + "W");
         const double t = std::stod(fields[0]);
         EXPECT_GE(t, lastTime);
         lastTime = t;
     }
+    // Statistics of the twelve equal readings.
+    std::string power;
+    FormatValue(power, value, 1);
+    ASSERT_EQ(table.size(), 8u);
+    EXPECT_EQ(table[0], "Current Value:\t" + power + "W");
+    EXPECT_EQ(table[1], "Maximum:\t" + power + "W");
+    EXPECT_EQ(table[3], "Average:\t" + power + "W");
+    EXPECT_EQ(table[5], "RMS Stability:\t0.0000 %");
+    EXPECT_EQ(table[7].rfind("Time:\t", 0), 0u);
+    EXPECT_EQ(table[7].substr(table[7].size() - 8), " seconds");
+
     EXPECT_EQ(meter.Wavelength(), 532);
     const auto commands = Commands(meter);
     ASSERT_GE(commands.size(), 6u);
@@ -146,11 +164,15 @@ TEST(CliEndToEnd, StreamCalibratesWithTheStoredSettingsAndDropsGarbage) {
 TEST(CliEndToEnd, StreamEndsCleanlyOnHangUpAndOnInterrupt) {
     TempHome home;
     std::string error;
-    CMeterSimulator meter(SteadyMeter("KV9002"));
+    MeterProfile microwatts = SteadyMeter("KV9002");
+    microwatts.nominalWatts = 2.5e-6;
+    CMeterSimulator meter(microwatts);
     ASSERT_TRUE(meter.Start(error)) << error;
     {
         Subprocess stream({kCli, "stream", meter.PortPath()});
         ASSERT_TRUE(stream.WaitForOutput("\n", 10000));
+        // The micro prefix reaches the terminal as UTF-8.
+        EXPECT_TRUE(stream.WaitForOutput("\t2.500 \xC2\xB5W\n", 1000));
         meter.SetFault(MeterFault::HangUp);
         const ProcessResult r = stream.Finish(10000);
         EXPECT_FALSE(r.timedOut);

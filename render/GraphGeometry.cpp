@@ -1,0 +1,138 @@
+#include "render/GraphGeometry.h"
+
+#include "render/ValueFormat.h"
+
+#include <climits>
+#include <cmath>
+
+int TruncateToInt(double value) {
+    if (std::isnan(value))
+        return INT_MIN;
+    if (value >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    if (value <= static_cast<double>(INT_MIN))
+        return INT_MIN;
+    return static_cast<int>(value);
+}
+
+int ValueToRow(float value, float yMin, float yMax, const CPlotRect& plot) {
+    const float row = static_cast<float>(plot.bottom - 1) -
+                      (value - yMin) / (yMax - yMin) * static_cast<float>(plot.bottom - plot.top);
+    return TruncateToInt(row);
+}
+
+namespace {
+
+int MidRow(const CPlotRect& plot) {
+    return plot.top + (plot.bottom - plot.top) / 2;
+}
+
+int ClampedRow(float value, float yMin, float yMax, const CPlotRect& plot, int highest) {
+    if (yMax == yMin)
+        return MidRow(plot);
+    const int row = ValueToRow(value, yMin, yMax, plot);
+    if (row <= plot.top)
+        return highest;
+    if (row >= plot.bottom)
+        return plot.bottom - 1;
+    return row;
+}
+
+bool RowInPlot(int row, const CPlotRect& plot) {
+    return row >= plot.top && row <= plot.bottom;
+}
+
+} // namespace
+
+int CurveStartRow(float value, float yMin, float yMax, const CPlotRect& plot) {
+    return ClampedRow(value, yMin, yMax, plot, plot.top);
+}
+
+int CurveRow(float value, float yMin, float yMax, const CPlotRect& plot) {
+    return ClampedRow(value, yMin, yMax, plot, plot.top + 1);
+}
+
+int SampleColumn(float time, float firstTime, float span, const CPlotRect& plot) {
+    int x = plot.left;
+    if (span != 0.0f) {
+        const float fx = (time - firstTime) / span * static_cast<float>(plot.right - plot.left) +
+                         static_cast<float>(plot.left);
+        x = TruncateToInt(fx);
+    }
+    if (x > plot.right - 1)
+        x = plot.right - 1;
+    if (x < plot.left)
+        x = plot.left; // only a NaN time or one out of order can land here
+    return x;
+}
+
+std::array<int, 4> GridColumns(const CPlotRect& plot) {
+    const int step = (plot.right - plot.left) / 5;
+    return {plot.left + step, plot.left + 2 * step, plot.left + 3 * step, plot.left + 4 * step};
+}
+
+std::array<int, 4> GridRows(const CPlotRect& plot) {
+    const int step = (plot.bottom - plot.top) / 5;
+    return {plot.top + step, plot.top + 2 * step, plot.top + 3 * step, plot.top + 4 * step};
+}
+
+bool LowLevelRow(float level, float yMin, float yMax, const CPlotRect& plot, int& row) {
+    if (!(level >= yMin))
+        return false;
+    row = ValueToRow(level, yMin, yMax, plot);
+    return yMax != yMin && RowInPlot(row, plot);
+}
+
+bool HighLevelRow(float level, float yMin, float yMax, const CPlotRect& plot, int& row) {
+    if (!(level <= yMax))
+        return false;
+    row = ValueToRow(level, yMin, yMax, plot);
+    return yMax != yMin && RowInPlot(row, plot);
+}
+
+std::string ValueLabelText(float value, int firstRange, const std::string& unit) {
+    std::string text;
+    FormatWithRange(text, FindRange(value, firstRange), value, 1);
+    return text + unit;
+}
+
+std::vector<AxisLabel> ValueLabels(float yMin, float yMax, const CPlotRect& plot, int firstRange,
+                                   const std::string& unit) {
+    std::vector<AxisLabel> labels;
+    labels.push_back({plot.top, ValueLabelText(yMax, firstRange, unit)});
+    labels.push_back({plot.bottom, ValueLabelText(yMin, firstRange, unit)});
+    const int step = (plot.bottom - plot.top) / 5;
+    for (int i = 1; i <= 4; ++i) {
+        const auto value = static_cast<float>(yMax - i * static_cast<double>(yMax - yMin) / 5.0);
+        labels.push_back({plot.top + i * step, ValueLabelText(value, firstRange, unit)});
+    }
+    return labels;
+}
+
+std::string FormatTimeLabel(std::time_t start, int seconds) {
+    const std::time_t when = start + seconds;
+    std::tm local{};
+    char text[32] = {};
+#ifdef _WIN32
+    if (localtime_s(&local, &when) != 0)
+        return "--:--:--";
+#else
+    if (!localtime_r(&when, &local))
+        return "--:--:--";
+#endif
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+std::vector<AxisLabel> TimeLabels(float xMin, float xMax, const CPlotRect& plot,
+                                  std::time_t start) {
+    std::vector<AxisLabel> labels;
+    labels.push_back({plot.left, FormatTimeLabel(start, TruncateToInt(xMin))});
+    labels.push_back({plot.right, FormatTimeLabel(start, TruncateToInt(xMax))});
+    const int step = (plot.right - plot.left) / 5;
+    for (int i = 1; i <= 4; ++i) {
+        const double seconds = i * static_cast<double>(xMax - xMin) / 5.0 + xMin;
+        labels.push_back({plot.left + i * step, FormatTimeLabel(start, TruncateToInt(seconds))});
+    }
+    return labels;
+}

@@ -1,0 +1,86 @@
+#pragma once
+// The arithmetic of the graph: where a value, a sample and a grid line fall in the plot, which
+// samples a time window covers, and the axis label texts. Kept free of any painting so that it
+// can be checked pixel by pixel without drawing.
+
+#include <array>
+#include <cstddef>
+#include <ctime>
+#include <string>
+#include <vector>
+
+// One sample of a series: seconds since the series' time origin, and the reading in W.
+struct CGraphData {
+    float fTime = 0.0f;
+    float fValue = 0.0f;
+};
+
+// Plot rectangle in pixels; right and bottom are one past the last column and row, as the old
+// drawing interface had them.
+struct CPlotRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+};
+
+// Truncation toward zero that cannot overflow: values beyond int saturate, NaN gives INT_MIN
+// (the integer the old build's conversion produced, which the clamps then put on the top row).
+int TruncateToInt(double value);
+
+// Unclamped row of a value: (bottom - 1) - (v - yMin) / (yMax - yMin) * (bottom - top), in float.
+int ValueToRow(float value, float yMin, float yMax, const CPlotRect& plot);
+// Row where the curve starts: clamped to top .. bottom - 1; mid height when the range is flat.
+int CurveStartRow(float value, float yMin, float yMax, const CPlotRect& plot);
+// Row of a curve sample: clamped to top + 1 .. bottom - 1; mid height when the range is flat.
+int CurveRow(float value, float yMin, float yMax, const CPlotRect& plot);
+// Column of a sample: the drawn samples fill the plot from left to right whatever the time
+// range says; with no time span (one sample, equal times) the sample is at the left edge.
+int SampleColumn(float time, float firstTime, float span, const CPlotRect& plot);
+
+// The four inner grid lines, one fifth of the plot apart (integer steps).
+std::array<int, 4> GridColumns(const CPlotRect& plot);
+std::array<int, 4> GridRows(const CPlotRect& plot);
+
+// Row of an alarm level line, false when it is not drawn: a low line below yMin, a high line
+// above yMax, a row outside top .. bottom, or a flat range (no defined row).
+bool LowLevelRow(float level, float yMin, float yMax, const CPlotRect& plot, int& row);
+bool HighLevelRow(float level, float yMin, float yMax, const CPlotRect& plot, int& row);
+
+// Index of the last sample whose time is at or before `key` (0 when `key` precedes them all), by
+// bisection over samples in time order. A key equal to the last sample's time finds that sample.
+template <typename Samples> size_t FindSampleIndex(const Samples& samples, float key) {
+    if (samples.empty())
+        return 0;
+    size_t lo = 0;
+    size_t hi = samples.size() - 1;
+    while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        if (mid == lo)
+            return key >= samples[hi].fTime ? hi : lo;
+        if (key < samples[mid].fTime)
+            hi = mid;
+        else if (key == samples[mid].fTime)
+            return mid;
+        else
+            lo = mid;
+    }
+    return lo;
+}
+
+struct AxisLabel {
+    int position; // row of a value label, column of a time label
+    std::string text;
+};
+
+// Text of a value label: the value in its range with one decimal more than a reading, the prefix
+// and the unit; "Out" and the unit beyond the table.
+std::string ValueLabelText(float value, int firstRange, const std::string& unit);
+// The six value labels: yMax at top, yMin at bottom, four between on the grid rows.
+std::vector<AxisLabel> ValueLabels(float yMin, float yMax, const CPlotRect& plot, int firstRange,
+                                   const std::string& unit);
+// Wall-clock time of `seconds` after `start`, "%H:%M:%S" in local time.
+std::string FormatTimeLabel(std::time_t start, int seconds);
+// The six time labels: the minimum at left, the maximum at right, four between on the grid
+// columns; seconds are truncated, never rounded.
+std::vector<AxisLabel> TimeLabels(float xMin, float xMax, const CPlotRect& plot, std::time_t start);

@@ -1,0 +1,199 @@
+#include "render/GraphRenderer.h"
+
+#include "render/ValueFormat.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPen>
+
+#include <cfloat>
+
+namespace {
+
+const QColor kGridColour(60, 60, 60);
+const QColor kLevelColour(255, 0, 0);
+const QColor kCurveColour(0, 0, 255);
+
+QString Text(const std::string& singleByte) {
+    return QString::fromLatin1(singleByte.data(), static_cast<qsizetype>(singleByte.size()));
+}
+
+QPen SolidPen(const QColor& colour, int width) {
+    QPen pen(colour, width, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+    return pen;
+}
+
+// A line as the old drawing interface drew it: the end point itself is not painted.
+void LineTo(QPainter& painter, int x1, int y1, int x2, int y2) {
+    if (x1 == x2)
+        painter.drawLine(x1, y1, x2, y2 > y1 ? y2 - 1 : y2 + 1);
+    else
+        painter.drawLine(x1, y1, x2 > x1 ? x2 - 1 : x2 + 1, y2);
+}
+
+// Text with its top-left corner at (x, y).
+void TextAt(QPainter& painter, int x, int y, const QString& text) {
+    painter.drawText(QPoint(x, y + painter.fontMetrics().ascent()), text);
+}
+
+} // namespace
+
+void CGraphRenderer::Draw(QPainter& painter) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    DrawFrameAndGrid(painter);
+    if (m_bLoading) {
+        const QString text = QStringLiteral("Loading File...");
+        const QFontMetrics metrics = painter.fontMetrics();
+        const CPlotRect& r = m_rcPlot;
+        TextAt(painter, (r.left + r.right) / 2 - metrics.horizontalAdvance(text) / 2,
+               (r.top + r.bottom) / 2 - metrics.height() / 2, text);
+        painter.restore();
+        return;
+    }
+    DrawLevelLines(painter);
+    if (m_nPointCount > 0) {
+        DrawCurve(painter);
+        DrawCursor(painter);
+        DrawTimeLabels(painter);
+        DrawValueLabels(painter);
+    }
+    painter.restore();
+}
+
+void CGraphRenderer::DrawFrameAndGrid(QPainter& painter) const {
+    const CPlotRect& r = m_rcPlot;
+    // A 1-pixel outline of QRect(x, y, w, h) covers x .. x + w: the frame covers left .. right - 1.
+    painter.drawRect(QRect(r.left, r.top, r.right - r.left - 1, r.bottom - r.top - 1));
+    painter.save();
+    painter.setPen(QPen(kGridColour, 1, Qt::DotLine, Qt::FlatCap));
+    for (int x : GridColumns(r))
+        LineTo(painter, x, r.top, x, r.bottom - 1);
+    for (int y : GridRows(r))
+        LineTo(painter, r.left, y, r.right - 1, y);
+    painter.restore();
+}
+
+void CGraphRenderer::DrawLevelLines(QPainter& painter) const {
+    const CPlotRect& r = m_rcPlot;
+    painter.save();
+    painter.setPen(SolidPen(kLevelColour, 2));
+    int row = 0;
+    if (m_bShowLevelLow && LowLevelRow(m_fLevelLowLine, m_fYMin, m_fYMax, r, row))
+        LineTo(painter, r.left, row, r.right, row);
+    if (m_bShowLevelHigh && HighLevelRow(m_fLevelHighLine, m_fYMin, m_fYMax, r, row))
+        LineTo(painter, r.left, row, r.right, row);
+    painter.restore();
+}
+
+void CGraphRenderer::DrawCurve(QPainter& painter) {
+    m_bAbortDraw = false;
+    if (m_points.empty())
+        return;
+    const CPlotRect& r = m_rcPlot;
+    size_t first = 0;
+    size_t last = m_points.size() - 1;
+    if (m_bTimeWindow) {
+        if (m_bAutoScaleX) {
+            m_fXMax = m_points.back().fTime;
+            m_fXMin = m_points.front().fTime;
+        }
+        first = FindSampleIndex(m_fXMin);
+        last = FindSampleIndex(m_fXMax);
+    }
+    const float firstTime = m_points[first].fTime;
+    const float span = m_points[last].fTime - firstTime;
+
+    m_polyline.clear();
+    m_polyline.emplace_back(r.left, CurveStartRow(m_points[first].fValue, m_fYMin, m_fYMax, r));
+    m_ptCursor = QPoint(0, 0);
+    for (size_t i = first; i <= last; ++i) {
+        if (m_bAbortDraw)
+            break;
+        const CGraphData& sample = m_points[i];
+        const int x = SampleColumn(sample.fTime, firstTime, span, r);
+        const int row = CurveRow(sample.fValue, m_fYMin, m_fYMax, r);
+        if (x <= m_nCursorX) {
+            m_ptCursor = QPoint(x, row);
+            m_fCursorTime = sample.fTime;
+            m_fCursorValue = sample.fValue;
+        }
+        m_polyline.emplace_back(x, row);
+    }
+    painter.save();
+    painter.setPen(SolidPen(kCurveColour, 1));
+    painter.drawPolyline(m_polyline.data(), static_cast<int>(m_polyline.size()));
+    painter.restore();
+}
+
+void CGraphRenderer::DrawCursor(QPainter& painter) const {
+    if (m_ptCursor.x() <= 0)
+        return;
+    const CPlotRect& r = m_rcPlot;
+    painter.save();
+    painter.setPen(SolidPen(kLevelColour, 1));
+    LineTo(painter, m_ptCursor.x(), r.bottom - 1, m_ptCursor.x(), r.top);
+    std::string value;
+    FormatValue(value, m_fCursorValue, 0);
+    const QString text = QStringLiteral("Cursor at : %1 Sec, ")
+                             .arg(QString::fromStdString(FormatFixed(m_fCursorTime, 1))) +
+                         Text(value + m_strUnit);
+    TextAt(painter, r.right - painter.fontMetrics().horizontalAdvance(text) - 20, 10, text);
+    painter.setPen(SolidPen(kLevelColour, 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(m_ptCursor, 4, 4);
+    painter.drawEllipse(m_ptCursor, 2, 2);
+    painter.restore();
+}
+
+void CGraphRenderer::DrawTimeLabels(QPainter& painter) const {
+    float xMin = m_fXMin;
+    float xMax = m_fXMax;
+    if (m_bAutoScaleX && !m_points.empty()) {
+        xMin = m_points.front().fTime;
+        xMax = m_points.back().fTime;
+    }
+    const QFontMetrics metrics = painter.fontMetrics();
+    for (const AxisLabel& label : TimeLabels(xMin, xMax, m_rcPlot, m_timeStart)) {
+        const QString text = Text(label.text);
+        TextAt(painter, label.position - metrics.horizontalAdvance(text) / 2, m_rcPlot.bottom + 6,
+               text);
+    }
+}
+
+void CGraphRenderer::DrawValueLabels(QPainter& painter) const {
+    if (m_nFirstRange < 0)
+        return;
+    const QFontMetrics metrics = painter.fontMetrics();
+    for (const AxisLabel& label :
+         ValueLabels(m_fYMin, m_fYMax, m_rcPlot, m_nFirstRange, m_strUnit)) {
+        const QString text = Text(label.text);
+        TextAt(painter, m_rcPlot.left - 3 - metrics.horizontalAdvance(text),
+               label.position - metrics.height() / 2, text);
+    }
+}
+
+void CGraphRenderer::AutoScaleY() {
+    if (!m_bAutoScaleY)
+        return;
+    float high = -FLT_MAX;
+    float low = FLT_MAX;
+    for (const CGraphData& sample : m_points) {
+        if (sample.fValue > high)
+            high = sample.fValue;
+        if (sample.fValue < low)
+            low = sample.fValue;
+    }
+    m_fYMax = high;
+    m_fYMin = low;
+}
+
+void CGraphRenderer::ResetData() {
+    m_timeStart = std::time(nullptr);
+    std::deque<CGraphData>().swap(m_points);
+    m_nPointCount = 0;
+}
+
+void CGraphRenderer::FormatTimeLabel(std::string& out, int seconds) const {
+    out = ::FormatTimeLabel(m_timeStart, seconds);
+}

@@ -1,0 +1,61 @@
+#pragma once
+// Running statistics of one channel's readings, updated one reading at a time in constant time
+// and memory so that a meter can be followed for hours without keeping its readings.
+//
+// The object takes no lock: a channel's polling thread adds readings while the UI thread reads
+// and resets, so owners serialise access where a consistent snapshot matters.
+
+#include <cstdint>
+#include <string>
+
+class CStatistics {
+public:
+    CStatistics();
+
+    // Starts a new accumulation period and restarts the elapsed-time clock. The extremes take
+    // sentinels (+-FLT_MAX) that the first counted reading replaces.
+    void Reset();
+
+    // Counts one reading while enabled; does nothing at all while disabled. Divisions by a zero
+    // mean follow IEEE arithmetic: the stabilities become +inf, or NaN when 0 / 0.
+    void AddSample(float value);
+
+    // Seconds since the last reset (or construction) while enabled; m_nStoppedSeconds otherwise.
+    float GetElapsedSeconds() const;
+
+    float m_fCurrent = 0.0f;
+    double m_dMean = 0.0;
+    double m_dMeanOfSquares = 0.0;
+    float m_fMaximum = 0.0f;
+    float m_fMinimum = 0.0f; // construction leaves 0 here, not the sentinel: owners Reset first
+    float m_fStdDev = 0.0f;  // population form (divisor n)
+    float m_fPtpStability = 0.0f;   // percent of the mean
+    float m_fRmsStability = 0.0f;   // percent of the mean
+    float m_fAveragePower = 0.0f;   // m_fRepetitionRate times the mean
+    float m_fRepetitionRate = 0.0f; // Hz, an input for the statistics panel
+    bool m_bEnabled = false;
+    int32_t m_nMode = 1;
+    int32_t m_nCount = 0;
+    bool m_bPanelLayout = true;
+    int32_t m_nExtraDecimals = 0;
+    int32_t m_nStoppedSeconds = 0;
+    int64_t m_liStart = 0; // std::chrono::steady_clock ticks
+
+    // Display texts of the statistics panel, which fills all but the label blocks and the unit.
+    std::string m_strScratch;
+    std::string m_strPoints;
+    std::string m_strLabelsA;
+    std::string m_strLabelsB;
+    std::string m_strLabelsC;
+    std::string m_strMean;
+    std::string m_strMinimum;
+    std::string m_strMaximum;
+    std::string m_strCurrent;
+    std::string m_strPtpStability;
+    std::string m_strRmsStability;
+    std::string m_strStdDev;
+    std::string m_strElapsed;
+    std::string m_strAveragePower;
+    std::string m_strRepetitionRate;
+    std::string m_strUnit;
+};

@@ -1,0 +1,103 @@
+// Pixels of the graph on an off-screen image, as a pane paints it.
+
+#include "render/GraphRenderer.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QtTest>
+
+class GraphRendererTest : public QObject {
+    Q_OBJECT
+
+private:
+    static constexpr QRgb kWhite = 0xFFFFFFFF;
+
+    static CGraphRenderer Graph() {
+        CGraphRenderer graph;
+        graph.m_rcPlot = CPlotRect{100, 50, 760, 580};
+        graph.m_bAutoScaleY = false;
+        graph.m_fYMin = 0.0f;
+        graph.m_fYMax = 1.0f;
+        return graph;
+    }
+
+    static QImage Paint(CGraphRenderer& graph) {
+        QImage image(800, 600, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        graph.Draw(painter);
+        return image;
+    }
+
+    static int Count(const QImage& image, QRgb colour) {
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                n += image.pixel(x, y) == colour;
+        return n;
+    }
+
+private slots:
+    void frameAndDottedGridWithoutSamples() {
+        CGraphRenderer graph = Graph();
+        const QImage image = Paint(graph);
+        QCOMPARE(image.pixel(100, 300), qRgb(0, 0, 0));
+        QCOMPARE(image.pixel(759, 300), qRgb(0, 0, 0));
+        QCOMPARE(image.pixel(760, 300), kWhite);
+        QCOMPARE(image.pixel(400, 579), qRgb(0, 0, 0));
+        // The first grid column is dotted: grid-coloured pixels with gaps between them.
+        int grid = 0, gaps = 0;
+        for (int y = 60; y < 570; ++y) {
+            grid += image.pixel(232, y) == qRgb(60, 60, 60);
+            gaps += image.pixel(232, y) == kWhite;
+        }
+        QVERIFY(grid > 100);
+        QVERIFY(gaps > 100);
+        QCOMPARE(Count(image, qRgb(0, 0, 255)), 0); // no curve, no labels without samples
+    }
+
+    void curveLevelLineAndFlatRange() {
+        CGraphRenderer graph = Graph();
+        graph.m_points = {{0.0f, 0.25f}, {5.0f, 0.5f}, {10.0f, 0.75f}};
+        graph.m_nPointCount = 3;
+        graph.m_bShowLevelHigh = true;
+        graph.m_fLevelHighLine = 0.5f;
+        graph.m_bShowLevelLow = true;
+        graph.m_fLevelLowLine = -1.0f; // below the range: not drawn
+        QImage image = Paint(graph);
+        // Sample 0.25 at t 0 maps to row 446 on the left edge; 0.75 at t 10 to row 181 at the
+        // right edge (clamped to right - 1).
+        QCOMPARE(image.pixel(100, 446), qRgb(0, 0, 255));
+        QCOMPARE(image.pixel(758, 181), qRgb(0, 0, 255));
+        QCOMPARE(image.pixel(400, 314), qRgb(255, 0, 0));         // the high level line's row
+        QCOMPARE(image.pixel(400, 578), kWhite);                  // no low line
+        QVERIFY(Count(image, qRgb(0, 0, 0)) > 2 * 660 + 2 * 530); // frame plus label text
+
+        graph.m_fYMin = graph.m_fYMax = 0.5f; // flat: the curve runs at mid height
+        graph.m_points = {{0.0f, 0.5f}, {10.0f, 0.5f}};
+        graph.m_nPointCount = 2;
+        image = Paint(graph);
+        QCOMPARE(image.pixel(400, 315), qRgb(0, 0, 255));
+        QCOMPARE(image.pixel(400, 314), kWhite); // level lines have no row on a flat range
+    }
+
+    void autoScaleAndReset() {
+        CGraphRenderer graph = Graph();
+        graph.m_bAutoScaleY = true;
+        graph.m_points = {{0.0f, 3.0f}, {1.0f, -2.0f}, {2.0f, 7.0f}};
+        graph.AutoScaleY();
+        QCOMPARE(graph.m_fYMax, 7.0f);
+        QCOMPARE(graph.m_fYMin, -2.0f);
+        graph.m_nPointCount = 3;
+        graph.ResetData();
+        QVERIFY(graph.m_points.empty());
+        QCOMPARE(graph.m_nPointCount, 0);
+        QVERIFY(std::abs(graph.m_timeStart - std::time(nullptr)) <= 1);
+        graph.AutoScaleY();
+        QVERIFY(graph.m_fYMax < graph.m_fYMin); // empty: the inverted sentinels
+        Paint(graph);                           // and painting it is safe
+    }
+};
+
+QTEST_MAIN(GraphRendererTest)
+#include "GraphRendererTest.moc"
