@@ -25,22 +25,6 @@ CStatistics Counting(std::initializer_list<float> readings) {
     return stats;
 }
 
-TEST(Statistics, ConstructionLeavesZerosTheLabelsAndTheUnit) {
-    const CStatistics stats;
-    EXPECT_FALSE(stats.m_bEnabled);
-    EXPECT_EQ(stats.m_nMode, 1);
-    EXPECT_TRUE(stats.m_bPanelLayout);
-    EXPECT_EQ(stats.m_fMinimum, 0.0f); // not the sentinel: owners reset before counting
-    EXPECT_EQ(stats.m_fMaximum, 0.0f);
-    const std::string common = "Average Value:\r\nMaximum Value:\r\nMinimum Value:\r\n"
-                               "RMS Stability:\r\nPTP Stability:\r\n";
-    EXPECT_EQ(stats.m_strLabelsA, common);
-    EXPECT_EQ(stats.m_strLabelsB, common + "Std Deviation:\r\n");
-    EXPECT_EQ(stats.m_strLabelsC,
-              common + "Repetition Rate:\r\nAverage Power:\r\nStd Deviation:\r\n");
-    EXPECT_EQ(stats.m_strUnit, "W");
-}
-
 TEST(Statistics, DisabledObjectIgnoresReadingsAndReportsNoTime) {
     CStatistics stats;
     stats.Reset();
@@ -65,14 +49,13 @@ TEST(Statistics, OneTwoThree) {
     EXPECT_FLOAT_EQ(stats.m_fStdDev, static_cast<float>(std::sqrt(2.0 / 3.0)));
     EXPECT_FLOAT_EQ(stats.m_fPtpStability, 100.0f);
     EXPECT_NEAR(stats.m_fRmsStability, 40.82f, 0.005f);
-}
 
-TEST(Statistics, SingleReadingHasNoSpread) {
-    const CStatistics stats = Counting({5.0f});
-    EXPECT_EQ(stats.m_dMean, 5.0);
-    EXPECT_EQ(stats.m_fMinimum, 5.0f);
-    EXPECT_EQ(stats.m_fMaximum, 5.0f);
-    EXPECT_EQ(stats.m_fStdDev + stats.m_fPtpStability + stats.m_fRmsStability, 0.0f);
+    // A negative mean still gives positive stabilities; one reading has no spread.
+    const CStatistics negative = Counting({-1.0f, -2.0f, -3.0f});
+    EXPECT_FLOAT_EQ(negative.m_fPtpStability, 100.0f);
+    EXPECT_NEAR(negative.m_fRmsStability, 40.82f, 0.005f);
+    const CStatistics single = Counting({5.0f});
+    EXPECT_EQ(single.m_fStdDev + single.m_fPtpStability + single.m_fRmsStability, 0.0f);
 }
 
 TEST(Statistics, ZeroMeanGivesNaNOrInfiniteStabilitiesAndRecovers) {
@@ -88,15 +71,6 @@ TEST(Statistics, ZeroMeanGivesNaNOrInfiniteStabilitiesAndRecovers) {
     cancel.AddSample(3.0f); // mean 1
     EXPECT_FLOAT_EQ(cancel.m_fPtpStability, 400.0f);
     EXPECT_TRUE(std::isfinite(cancel.m_fRmsStability));
-}
-
-TEST(Statistics, NegativeMeanGivesPositiveStabilities) {
-    const CStatistics stats = Counting({-1.0f, -2.0f, -3.0f});
-    EXPECT_DOUBLE_EQ(stats.m_dMean, -2.0);
-    EXPECT_EQ(stats.m_fMinimum, -3.0f);
-    EXPECT_EQ(stats.m_fMaximum, -1.0f);
-    EXPECT_FLOAT_EQ(stats.m_fPtpStability, 100.0f);
-    EXPECT_NEAR(stats.m_fRmsStability, 40.82f, 0.005f);
 }
 
 TEST(Statistics, ExtremesIgnoreEqualReadingsAndNaN) {
@@ -173,18 +147,6 @@ TEST(StatisticsTable, ShowsSentinelsAfterResetAsOut) {
     stats.AddSample(0.0f);
     EXPECT_EQ(StatisticsTableLines(stats, 0.0f)[5].second, "Out %");
     EXPECT_EQ(StatisticsTableLines(stats, 0.0f)[6].second, "Out %");
-}
-
-TEST(StatisticsTable, TimeSaturatesInsteadOfOverflowing) {
-    CStatistics stats;
-    stats.m_nStoppedSeconds = 42;
-    EXPECT_EQ(StatisticsTableLines(stats, 0.0f)[7].second, "42 seconds");
-    stats.m_nStoppedSeconds = std::numeric_limits<int32_t>::max(); // rounds up to 2^31 as float
-    EXPECT_EQ(StatisticsTableLines(stats, 0.0f)[7].second, "2147483647 seconds");
-    // A start far in the future makes the enabled clock read a huge negative time.
-    stats.m_bEnabled = true;
-    stats.m_liStart = std::numeric_limits<int64_t>::max();
-    EXPECT_EQ(StatisticsTableLines(stats, 0.0f)[7].second, "-2147483648 seconds");
 }
 
 } // namespace
