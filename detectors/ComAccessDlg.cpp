@@ -1,0 +1,107 @@
+#include "detectors/ComAccessDlg.h"
+
+#include "app/MessageBox.h"
+#include "link/DetectorProtocol.h"
+#include "link/PortList.h"
+#include "settings/ProfileStore.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+const QString kSection = QStringLiteral("SerialCom");
+const QString kKey = QStringLiteral("Com");
+
+// Port names travel as single-byte text: Latin-1 gives back the very bytes of a device path.
+QString ToQt(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+CComAccessDlg::CComAccessDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Select Serial Com port"));
+
+    auto* label = new QLabel(QStringLiteral("Serial Port:"), this);
+    m_comboPort = new QComboBox(this);
+    m_comboPort->setObjectName(QStringLiteral("comboPort"));
+    m_comboPort->setEditable(true);
+    // Typed text only ever selects a listed port; it never becomes a new item.
+    m_comboPort->setInsertPolicy(QComboBox::NoInsert);
+    // Device paths can be long (/dev/serial/by-id/...): the box widens to show them whole.
+    m_comboPort->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_comboPort->setMinimumWidth(81);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("buttonOk"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("buttonCancel"));
+    for (QPushButton* button : {ok, cancel})
+        button->setMinimumWidth(75);
+
+    // Label and list on one row, OK under the label and Cancel under the list, as compact as
+    // a 127 x 62 dialog-unit box.
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(11, 14, 11, 11);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(16);
+    grid->addWidget(label, 0, 0);
+    grid->addWidget(m_comboPort, 0, 1);
+    grid->addWidget(ok, 1, 0, Qt::AlignLeft);
+    grid->addWidget(cancel, 1, 1, Qt::AlignRight);
+    grid->setColumnStretch(1, 1);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(ok, &QPushButton::clicked, this, &CComAccessDlg::OnOK);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CComAccessDlg::setVisible(bool visible) {
+    // Filled before the window appears so that its size already fits the names listed.
+    if (visible && !isVisible())
+        OnInitDialog();
+    QDialog::setVisible(visible);
+}
+
+void CComAccessDlg::OnInitDialog() {
+    m_comboPort->clear();
+    for (const std::string& port : ListSerialPorts())
+        m_comboPort->addItem(ToQt(port));
+
+    const QString last = ReadProfileString(kSection, kKey);
+    m_strPort = last.toLatin1().toStdString();
+    const int found = m_comboPort->findText(last, Qt::MatchFixedString); // case-insensitive
+    m_comboPort->setCurrentIndex(found >= 0 ? found : (m_comboPort->count() > 0 ? 0 : -1));
+}
+
+void CComAccessDlg::OnOK() {
+    // Only a listed port is opened: text typed into the box that names no item selects nothing.
+    const int index = m_comboPort->currentIndex();
+    if (index < 0 || m_comboPort->currentText() != m_comboPort->itemText(index)) {
+        KelvarinMessageBox(this, QStringLiteral("No serial port selected."));
+        return;
+    }
+    m_strPort = m_comboPort->itemText(index).toLatin1().toStdString();
+
+    const std::string device = ComAccess::DevicePath(m_strPort);
+    if (Open(device, static_cast<uint32_t>(m_nBaudRate))) {
+        WriteProfileString(kSection, kKey, ToQt(m_strPort));
+        accept();
+        return;
+    }
+
+    QString message = ToQt(LastError());
+    const std::string hint = DetectorProtocol::PermissionHint(device, LastErrorCode());
+    if (!hint.empty()) {
+        if (!message.endsWith(QLatin1Char('\n')))
+            message += QLatin1Char('\n');
+        message += ToQt(hint);
+    }
+    KelvarinMessageBox(this, message);
+    Close();
+    reject();
+}

@@ -1,0 +1,116 @@
+// The port selection dialog driven as a user would: preselection from the profile, opening the
+// chosen pseudo-terminal, a port held elsewhere, and OK with nothing selected.
+
+#include "detectors/ComAccessDlg.h"
+#include "app/MessageBox.h"
+#include "settings/ProfileStore.h"
+#include "support/PtyPair.h"
+#include "support/TempHome.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// Before main, so that QSettings never sees the real configuration folder.
+TempHome home;
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+class ComAccessDlgTest : public QObject {
+    Q_OBJECT
+
+private:
+    PtyPair m_first;
+    PtyPair m_second;
+    QStringList m_messages;
+
+    static QString Profile() { return ReadProfileString("SerialCom", "Com"); }
+
+    // Shown without blocking; the caller clicks.
+    static std::unique_ptr<CComAccessDlg> Show() {
+        auto dialog = std::make_unique<CComAccessDlg>();
+        dialog->show();
+        return dialog;
+    }
+    static void Click(CComAccessDlg& dialog, const char* button) {
+        QTest::mouseClick(dialog.findChild<QPushButton*>(button), Qt::LeftButton);
+    }
+    static QComboBox* Combo(CComAccessDlg& dialog) {
+        return dialog.findChild<QComboBox*>("comboPort");
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_first.Ok() && m_second.Ok());
+        setenv("KELVARIN_PORTS", (m_first.SlavePath() + ":" + m_second.SlavePath()).c_str(), 1);
+        SetMessageInterceptor([this](const QString& text) { m_messages << text; });
+    }
+    void init() { m_messages.clear(); }
+
+    void preselectsLastPortOrFirst() {
+        WriteProfileString("SerialCom", "Com", Q(m_second.SlavePath()).toUpper());
+        auto dialog = Show();
+        QComboBox* combo = Combo(*dialog);
+        QCOMPARE(combo->itemText(0), Q(m_first.SlavePath()));
+        QCOMPARE(combo->itemText(1), Q(m_second.SlavePath()));
+        QCOMPARE(combo->currentIndex(), 1);
+
+        // Cancel leaves port and profile alone; the next showing sees the profile anew.
+        Click(*dialog, "buttonCancel");
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        QVERIFY(!dialog->IsOpen());
+        WriteProfileString("SerialCom", "Com", "/dev/gone");
+        dialog->show();
+        QCOMPARE(combo->currentIndex(), 0);
+        QCOMPARE(Profile(), QString("/dev/gone"));
+    }
+
+    void openingAcceptsAndRemembersThePort() {
+        WriteProfileString("SerialCom", "Com", Q(m_first.SlavePath()));
+        auto dialog = Show();
+        QTest::keyClick(Combo(*dialog), Qt::Key_Down);
+        Click(*dialog, "buttonOk");
+        QVERIFY(m_messages.isEmpty());
+        QVERIFY(dialog->result() == QDialog::Accepted && dialog->IsOpen());
+        QCOMPARE(dialog->m_strPort, m_second.SlavePath());
+        QCOMPARE(Profile(), Q(m_second.SlavePath()));
+    }
+
+    void portHeldElsewhereShowsItsErrorAndCancels() {
+        ComAccess holder;
+        QVERIFY(holder.Open(m_second.SlavePath(), ComAccess::kMeterBaudRate));
+        WriteProfileString("SerialCom", "Com", Q(m_first.SlavePath()));
+        auto dialog = Show();
+        QTest::keyClick(Combo(*dialog), Qt::Key_Down);
+        Click(*dialog, "buttonOk");
+        QCOMPARE(m_messages, QStringList{"Open(): CreateFile() failed, invalid handle value\r\n"
+                                         ": (16) Device or resource busy\n"});
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        QVERIFY(!dialog->isVisible() && !dialog->IsOpen());
+        QCOMPARE(Profile(), Q(m_first.SlavePath()));
+    }
+
+    void typedTextNamingNoPortKeepsTheDialogOpen() {
+        auto dialog = Show();
+        QComboBox* combo = Combo(*dialog);
+        combo->lineEdit()->clear();
+        QTest::keyClicks(combo, "nowhere");
+        Click(*dialog, "buttonOk");
+        QCOMPARE(m_messages, QStringList{"No serial port selected."});
+        QVERIFY(dialog->isVisible() && !dialog->IsOpen());
+        QCOMPARE(combo->findText("nowhere"), -1); // typed text never becomes an item
+    }
+};
+
+QTEST_MAIN(ComAccessDlgTest)
+#include "ComAccessDlgTest.moc"
