@@ -64,3 +64,12 @@ TEST(DetectorProtocol, CloseSendsStopThenClosesAndPermissionHintNamesTheGroup) {
 }
 
 } // namespace
+
+#include "link/Ticks.h"
+
+TEST(Ticks, ElapsedTimeSurvivesTheWrapAround) {
+    EXPECT_EQ(TickSeconds(1500, 500), 1.0f);
+    EXPECT_EQ(TickSeconds(5, 0xFFFFFFFFu - 994), 1.0f); // 995 ms before the wrap, 5 after
+    EXPECT_EQ(TickSeconds(0x80000000u, 0), 2147483.648f);
+    EXPECT_EQ(TickSeconds(100, 100), 0.0f);
+}

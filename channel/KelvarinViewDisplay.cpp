@@ -1,0 +1,216 @@
+// The display side of a pane: fonts, painting, context menu, double-click and the scale dialog.
+
+#include "channel/KelvarinView.h"
+
+#include "channel/ScaleSelect.h"
+#include "render/StatisticsTable.h"
+#include "render/ValueFormat.h"
+#include "res/CommandIds.h"
+
+#include <QContextMenuEvent>
+#include <QFontMetrics>
+#include <QImage>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace {
+
+const QColor kBlack(0, 0, 0);
+const QColor kRed(255, 0, 0);
+
+QString Text(const std::string& singleByte) {
+    return QString::fromLatin1(singleByte.data(), static_cast<qsizetype>(singleByte.size()));
+}
+
+QString BigValueText(float value) {
+    std::string number, prefix;
+    FormatNumberAndPrefix(number, prefix, FindRange(value, 0), value);
+    return Text(number + prefix + "W");
+}
+
+// Text with its top-left corner at (x, y).
+void TextAt(QPainter& painter, int x, int y, const QString& text) {
+    painter.drawText(QPoint(x, y + painter.fontMetrics().ascent()), text);
+}
+
+} // namespace
+
+FontSpec ValueFontSpec(int cx, int cy) {
+    return {cy / 5, cx / 25, 1400};
+}
+
+FontSpec StatsFontSpec(int cx, int cy) {
+    return {9 * cy / 100, 3 * cx / 100, 1400};
+}
+
+QFont MakeFont(const FontSpec& spec) {
+    QFont font(QStringLiteral("Arial"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(std::max(1, spec.height));
+    font.setWeight(spec.weight > 900 ? QFont::Black
+                                     : static_cast<QFont::Weight>(std::max(1, spec.weight)));
+    if (spec.width > 0) {
+        const int natural = QFontMetrics(font).averageCharWidth();
+        if (natural > 0)
+            font.setStretch(std::clamp(spec.width * 100 / natural, 1, 4000));
+    }
+    return font;
+}
+
+void CKelvarinView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const int cx = width();
+    const int cy = height();
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_graph.m_rcPlot = CPlotRect{100, 50, cx - 40, cy - 20};
+        m_graph.m_bAbortDraw = true;
+    }
+    m_valueFontSpec = ValueFontSpec(cx, cy);
+    m_statsFontSpec = StatsFontSpec(cx, cy);
+    m_fontValue = MakeFont(m_valueFontSpec);
+    m_fontStats = MakeFont(m_statsFontSpec);
+}
+
+QImage CKelvarinView::Render() {
+    // One read of the value and the alarm for the whole paint.
+    const float value = m_fValue.load();
+    const bool alarm = m_bAlarm.load();
+    QImage image(size(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setPen(kBlack);
+    switch (m_nDisplayMode) {
+    case RealTime:
+        PaintRealTime(painter, value, alarm);
+        break;
+    case Statistics:
+        PaintStatistics(painter, value, alarm);
+        break;
+    case Graphic:
+        PaintGraphic(painter, value, alarm);
+        break;
+    default:
+        break;
+    }
+    painter.setPen(kBlack);
+    painter.setFont(m_fontLarge);
+    painter.drawText(QRect(0, 10, width() - 5, height() - 10), Qt::AlignRight | Qt::AlignTop,
+                     Text(m_config.m_strTitle));
+    painter.setFont(m_fontSmall);
+    TextAt(painter, 10, 10, Text(m_config.m_strName));
+    TextAt(painter, 10, 30, Text(m_config.m_strSerial));
+    return image;
+}
+
+void CKelvarinView::paintEvent(QPaintEvent*) {
+    const QImage image = Render();
+    QPainter(this).drawImage(0, 0, image);
+}
+
+void CKelvarinView::PaintRealTime(QPainter& painter, float value, bool alarm) {
+    const QString text = BigValueText(value);
+    painter.setFont(m_fontValue);
+    painter.setPen(alarm ? kRed : kBlack);
+    const QFontMetrics metrics = painter.fontMetrics();
+    TextAt(painter, width() / 2 - metrics.horizontalAdvance(text) / 2,
+           height() / 2 - metrics.height() / 2, text);
+}
+
+void CKelvarinView::PaintStatistics(QPainter& painter, float value, bool alarm) {
+    const CStatistics stats = StatisticsSnapshot();
+    painter.setFont(m_fontStats);
+    painter.setPen(alarm ? kRed : kBlack);
+    const int valueColumn = static_cast<int>(width() * 0.66);
+    const QFontMetrics metrics = painter.fontMetrics();
+    int y = 35;
+    for (const auto& [label, text] : StatisticsTableLines(stats, value)) {
+        TextAt(painter, 25, y, Text(label));
+        TextAt(painter, valueColumn, y, Text(text));
+        y += metrics.height();
+    }
+}
+
+void CKelvarinView::PaintGraphic(QPainter& painter, float value, bool alarm) {
+    painter.setFont(QFont());
+    painter.setPen(alarm ? kRed : kBlack);
+    painter.drawText(QRect(0, 10, width(), height() - 10), Qt::AlignHCenter | Qt::AlignTop,
+                     BigValueText(value));
+    painter.setPen(kBlack);
+    painter.setBrush(Qt::white);
+    // Drawn from a copy so the polling thread never waits for a paint.
+    CGraphRenderer graph = GraphSnapshot();
+    graph.Draw(painter);
+    painter.setBrush(Qt::NoBrush);
+}
+
+QMenu* CKelvarinView::CreateContextMenu(QWidget* parent) {
+    auto* menu = new QMenu(QStringLiteral("Context"), parent);
+    const auto add = [this, menu](const char* text, int id) {
+        QAction* action = menu->addAction(QLatin1String(text));
+        action->setData(id);
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    };
+    add("Full Screen", Command::FullScreen);
+    menu->addSeparator();
+    add("Real Time Display", Command::RealTimeDisplay);
+    add("Graphic Display", Command::GraphicDisplay);
+    add("Statistics Display", Command::StatisticsDisplay);
+    menu->addSeparator();
+    add("Channel Configuration", Command::ChannelConfiguration);
+    menu->addSeparator();
+    add("Reset Graphic", Command::ResetGraphic);
+    add("Reset Statistics", Command::ResetStatistics);
+    add("Reset Alarms", Command::ResetAlarms);
+    return menu;
+}
+
+void CKelvarinView::contextMenuEvent(QContextMenuEvent* event) {
+    if (!m_dlgCom.IsOpen())
+        return; // an unconnected pane has no menu
+    QMenu* menu = CreateContextMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+void CKelvarinView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (!m_dlgCom.IsOpen())
+        return;
+    if (m_nDisplayMode != Graphic)
+        OnChannelConfiguration();
+    else
+        OnScaleSelect(event->position().toPoint());
+    QWidget::mouseDoubleClickEvent(event);
+}
+
+void CKelvarinView::OnScaleSelect(const QPoint& at) {
+    const CGraphRenderer graph = GraphSnapshot();
+    const CPlotRect& plot = graph.m_rcPlot;
+    const bool inPlot =
+        at.x() >= plot.left && at.x() < plot.right && at.y() >= plot.top && at.y() < plot.bottom;
+    if (inPlot || graph.m_bLoading)
+        return;
+    CScaleSelect dialog(this);
+    dialog.m_bAutoY = graph.m_bAutoScaleY;
+    dialog.m_bAutoX = graph.m_bAutoScaleX;
+    dialog.m_fMaxY = graph.m_fYMax;
+    dialog.m_fMinY = graph.m_fYMin;
+    dialog.m_fMaxX = graph.m_fXMax;
+    dialog.m_fMinX = graph.m_fXMin;
+    dialog.m_fLevelHigh = m_config.m_fLevelHigh;
+    dialog.m_fLevelLow = m_config.m_fLevelLow;
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    CGraphRenderer scales;
+    scales.m_bAutoScaleY = dialog.m_bAutoY;
+    scales.m_bAutoScaleX = dialog.m_bAutoX;
+    scales.m_fYMax = dialog.m_fMaxY;
+    scales.m_fYMin = dialog.m_fMinY;
+    scales.m_fXMax = dialog.m_fMaxX;
+    scales.m_fXMin = dialog.m_fMinX;
+    SetGraphScales(scales);
+    update();
+}
