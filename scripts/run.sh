@@ -11,7 +11,7 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKELVARIN_BUILD_TESTS=OFF -DKELVARIN_BUILD_BENCH=OFF >/dev/null
 fi
-cmake --build "$build" --target kelvarin-cli kelvarin-sim
+"$root/scripts/build.sh" "$build" kelvarin-cli kelvarin-sim
 
 sim_out="$(mktemp)"
 "$build/sim/kelvarin-sim" 3 >"$sim_out" </dev/null &

@@ -10,7 +10,7 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DKELVARIN_WERROR=ON -DKELVARIN_SANITIZE=address,undefined >/dev/null
 fi
-cmake --build "$build"
+"$root/scripts/build.sh" "$build"
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
