@@ -287,6 +287,9 @@ private slots:
         m_messages.clear();
         view.close();
         QCOMPARE(m_messages, QStringList{"Closing!"});
+        m_messages.clear();
+        view.DestroyWindow();
+        QCOMPARE(m_messages, QStringList{"DestroyWindow!"}); // "Closing Port!" only when open
     }
 
     void pollingAgainstPaintingAndResets() {
