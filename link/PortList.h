@@ -1,7 +1,8 @@
 #pragma once
 // The serial ports offered for probing and selection: the entries of KELVARIN_PORTS first (device
 // paths separated by ':', as the meter simulator prints them), then the ports the system reports,
-// without repeats, at most kMaxPorts in all.
+// without repeats, at most kMaxPorts in all. With KELVARIN_PORTS_ONLY=1 the system's ports are
+// left out.
 
 #include <string>
 #include <vector>

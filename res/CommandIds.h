@@ -18,3 +18,22 @@ inline constexpr int ClosePort = 32774;
 inline constexpr int IdentifyMeter = 32775;
 
 } // namespace Command
+
+namespace Command {
+
+// Main menu and toolbar.
+inline constexpr int FullScreenPosition1 = 32815; // to 32822 for position 8
+inline constexpr int Mosaic1x1 = 32788;
+inline constexpr int Mosaic1x2 = 32789;
+inline constexpr int Mosaic1x3 = 32790;
+inline constexpr int Mosaic1x4 = 32791;
+inline constexpr int Mosaic2x4 = 32794;
+inline constexpr int AutoDetection = 32796;
+inline constexpr int SaveDetectorConfiguration = 32806;
+inline constexpr int ResetGraphics = 32811;
+inline constexpr int ResetAllStatistics = 32812;
+inline constexpr int ResetAllAlarms = 32807;
+inline constexpr int ResetAll = 32813;
+inline constexpr int About = 57664;
+
+} // namespace Command

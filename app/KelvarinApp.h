@@ -1,0 +1,30 @@
+#pragma once
+// The application: its profile key, its single document and main frame, and the demo meters.
+
+#include <QApplication>
+
+#include <memory>
+
+class CKelvarinDoc;
+class CMainFrame;
+class CSimulatorSet;
+
+class CKelvarinApp : public QApplication {
+    Q_OBJECT
+
+public:
+    CKelvarinApp(int& argc, char** argv);
+    ~CKelvarinApp() override;
+
+    // Starts `demoMeters` simulated meters first (0 for none, the ports they use are listed
+    // before the system's), then the document and the main frame. False with `error` when the
+    // demo meters cannot start.
+    bool InitInstance(int demoMeters, QString& error);
+    CMainFrame* MainFrame() const { return m_pMainFrame.get(); }
+    void OnFileNew();
+
+private:
+    std::unique_ptr<CSimulatorSet> m_demoMeters;
+    std::unique_ptr<CKelvarinDoc> m_pDocument;
+    std::unique_ptr<CMainFrame> m_pMainFrame;
+};

@@ -1,0 +1,405 @@
+#include "app/MainFrame.h"
+
+#include "app/AboutDlg.h"
+#include "app/KelvarinDoc.h"
+#include "app/MessageBox.h"
+#include "channel/KelvarinView.h"
+#include "detectors/ConfigDamageReport.h"
+#include "res/CommandIds.h"
+#include "settings/DataRoot.h"
+#include "settings/ProfileStore.h"
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QStatusBar>
+#include <QToolBar>
+
+namespace {
+
+// A toolbar glyph of a mosaic: `rows` by `columns` little panes.
+QIcon MosaicIcon(int rows, int columns) {
+    QPixmap pixmap(40, 40);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setPen(QPen(QColor(40, 40, 40), 1));
+    painter.setBrush(QColor(250, 250, 250));
+    const int cellW = 36 / columns;
+    const int cellH = (rows == 1 ? 36 : 17);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c)
+            painter.drawRect(2 + c * cellW, 2 + r * (cellH + 2), cellW - 2, cellH - 1);
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(CKelvarinDoc* document, QWidget* parent)
+    : QMainWindow(parent), m_timeAcqStart(std::time(nullptr)), m_timeAcqEnd(m_timeAcqStart),
+      m_pDocument(document) {
+    setObjectName(QStringLiteral("MainFrame"));
+    setWindowIcon(KelvarinIcon());
+    m_strScreenshotBase =
+        ReadProfileString(QStringLiteral("Param"), QStringLiteral("CaptureScreen"),
+                          QString::fromStdString(DataRoot() + "/CaptureScreen"))
+            .toStdString();
+    m_nGraphBufferSize =
+        ReadProfileInt(QStringLiteral("Param"), QStringLiteral("GraphBufferSize"), 2000);
+    if (m_nGraphBufferSize < 1)
+        m_nGraphBufferSize = 2000; // a damaged profile value must not empty the graphs
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        resize(screen->availableSize() * 4 / 5);
+    else
+        resize(1280, 800);
+
+    CreateMenus();
+    CreateToolBar();
+    m_statusText = new QLabel(QStringLiteral("Disconnected"));
+    m_statusText->setObjectName(QStringLiteral("statusText"));
+    statusBar()->addWidget(m_statusText, 1);
+
+    // The grid: each cell holds the pane of position row * 4 + column, sized a quarter of the
+    // width and half the height less the bars, all eight shown.
+    m_wndSplitter = new CPaneGrid(this);
+    setCentralWidget(m_wndSplitter);
+    const int wc = width();
+    const int hc = height();
+    for (int p = 0; p < kPositions; ++p) {
+        auto* view = new CKelvarinView;
+        view->m_config.m_nPosition = p;
+        view->m_nGraphMaxPoints = m_nGraphBufferSize;
+        m_wndSplitter->SetPane(PositionRow(p), PositionColumn(p), view);
+        connect(view, &CKelvarinView::channelConfigured, this, &CMainFrame::OnChannelConfigured);
+        connect(view, &CKelvarinView::showPositionFull, this, &CMainFrame::OnShowPositionFull);
+    }
+    for (int c = 0; c < CPaneGrid::kColumns; ++c)
+        m_wndSplitter->SetColumnInfo(c, wc / 4, 0);
+    for (int r = 0; r < CPaneGrid::kRows; ++r)
+        m_wndSplitter->SetRowInfo(r, (hc - 45) / 2, 0);
+    m_wndSplitter->RecalcLayout();
+
+    m_statusTimer.setInterval(kStatusPeriodMs);
+    connect(&m_statusTimer, &QTimer::timeout, this, &CMainFrame::OnStatusTimer);
+    m_statusTimer.start();
+    m_autoDetectTimer.setSingleShot(true);
+    m_autoDetectTimer.setInterval(kAutoDetectDelayMs);
+    connect(&m_autoDetectTimer, &QTimer::timeout, this, [this] {
+        RunAutoDetection();
+        OnStatusTimer();
+    });
+    m_autoDetectTimer.start();
+    UpdateTitle();
+}
+
+CMainFrame::~CMainFrame() {
+    m_statusTimer.stop();
+    m_autoDetectTimer.stop();
+    // The panes go first, each stopping its polling thread and its meter.
+    delete takeCentralWidget();
+}
+
+void CMainFrame::UpdateTitle() {
+    const QString title = m_pDocument ? m_pDocument->GetTitle() : QStringLiteral("Interface");
+    setWindowTitle(title + QStringLiteral(" - Kelvarin"));
+}
+
+void CMainFrame::CreateMenus() {
+    const auto add = [this](QMenu* menu, const QString& text, int id, const QString& tip = {}) {
+        QAction* action = menu->addAction(text);
+        action->setData(id);
+        action->setStatusTip(tip);
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        return action;
+    };
+    QMenu* display = menuBar()->addMenu(QStringLiteral("&Display"));
+    display->setObjectName(QStringLiteral("menuDisplay"));
+    display->addSeparator();
+    QMenu* full = display->addMenu(QStringLiteral("Full Screen"));
+    for (int p = 0; p < kPositions; ++p)
+        add(full, QStringLiteral("Position %1").arg(p + 1), Command::FullScreenPosition1 + p);
+    QMenu* mosaic = display->addMenu(QStringLiteral("Mosaic"));
+    add(mosaic, QStringLiteral("1x1"), Command::Mosaic1x1, QStringLiteral("Mosaique 1x1"));
+    add(mosaic, QStringLiteral("1x2"), Command::Mosaic1x2, QStringLiteral("Mosaique 1x2"));
+    add(mosaic, QStringLiteral("1x3"), Command::Mosaic1x3, QStringLiteral("Mosaique 1x3"));
+    add(mosaic, QStringLiteral("1x4"), Command::Mosaic1x4, QStringLiteral("Mosaique 1x4"));
+    add(mosaic, QStringLiteral("2x4"), Command::Mosaic2x4, QStringLiteral("Mosaique 2x4"));
+
+    QMenu* detectors = menuBar()->addMenu(QStringLiteral("D&etectors"));
+    detectors->setObjectName(QStringLiteral("menuDetectors"));
+    add(detectors, QStringLiteral("Auto Detection"), Command::AutoDetection);
+    detectors->addSeparator();
+    add(detectors, QStringLiteral("Save Detector Configuration"),
+        Command::SaveDetectorConfiguration);
+    detectors->addSeparator();
+    add(detectors, QStringLiteral("Reset Graphics"), Command::ResetGraphics);
+    add(detectors, QStringLiteral("Reset Statistics"), Command::ResetAllStatistics);
+    add(detectors, QStringLiteral("Reset Alarms"), Command::ResetAllAlarms);
+    add(detectors, QStringLiteral("Reset All"), Command::ResetAll);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("menuHelp"));
+    add(help, QStringLiteral("About"), Command::About,
+        QStringLiteral("Display program information, version number and copyright"));
+}
+
+void CMainFrame::CreateToolBar() {
+    QToolBar* bar = addToolBar(QStringLiteral("Toolbar"));
+    bar->setObjectName(QStringLiteral("toolBar"));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setIconSize(QSize(40, 40));
+    const struct {
+        int rows, columns, id;
+        const char* text;
+    } buttons[] = {{1, 1, Command::Mosaic1x1, "Mosaique 1x1"},
+                   {1, 2, Command::Mosaic1x2, "Mosaique 1x2"},
+                   {1, 3, Command::Mosaic1x3, "Mosaique 1x3"},
+                   {1, 4, Command::Mosaic1x4, "Mosaique 1x4"},
+                   {2, 4, Command::Mosaic2x4, "Mosaique 2x4"}};
+    for (const auto& b : buttons) {
+        QAction* action = bar->addAction(MosaicIcon(b.rows, b.columns), QLatin1String(b.text));
+        action->setStatusTip(QLatin1String(b.text));
+        action->setData(b.id);
+        const int id = b.id;
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    }
+}
+
+CKelvarinView* CMainFrame::GetView(int position) const {
+    if (position < 0 || position >= kPositions)
+        return nullptr;
+    return static_cast<CKelvarinView*>(
+        m_wndSplitter->Pane(PositionRow(position), PositionColumn(position)));
+}
+
+int CMainFrame::ConnectedCount() const {
+    int n = 0;
+    for (int p = 0; p < kPositions; ++p)
+        n += GetView(p)->IsConnected() ? 1 : 0;
+    return n;
+}
+
+QString CMainFrame::StatusText() const {
+    const int n = ConnectedCount();
+    QString text =
+        n == 0 ? QStringLiteral("Disconnected") : QStringLiteral("Detector connected: %1/8").arg(n);
+    if (m_bAcqRunning)
+        text += QStringLiteral("... and acquiring") +
+                QStringLiteral(" in: %1").arg(QString::fromStdString(m_strAcqFile));
+    return text;
+}
+
+void CMainFrame::OnStatusTimer() {
+    m_statusText->setText(StatusText());
+}
+
+void CMainFrame::OnCommand(int id) {
+    if (id >= Command::FullScreenPosition1 && id < Command::FullScreenPosition1 + kPositions) {
+        OnFullScreen(id - Command::FullScreenPosition1);
+        return;
+    }
+    switch (id) {
+    case Command::Mosaic1x1:
+        OnMosaic(1);
+        break;
+    case Command::Mosaic1x2:
+        OnMosaic(2);
+        break;
+    case Command::Mosaic1x3:
+        OnMosaic(3);
+        break;
+    case Command::Mosaic1x4:
+        OnMosaic(4);
+        break;
+    case Command::Mosaic2x4:
+        OnMosaic(8);
+        break;
+    case Command::AutoDetection:
+        RunAutoDetection();
+        break;
+    case Command::SaveDetectorConfiguration:
+        OnSaveDetectorConfiguration();
+        break;
+    case Command::ResetGraphics:
+        OnResetGraphics();
+        break;
+    case Command::ResetAllStatistics:
+        OnResetStatistics();
+        break;
+    case Command::ResetAllAlarms:
+        OnResetAlarms();
+        break;
+    case Command::ResetAll:
+        OnResetAll();
+        break;
+    case Command::About:
+        OnAbout();
+        break;
+    default:
+        break;
+    }
+}
+
+void CMainFrame::OnMosaic(int layout) {
+    // Sizes of the outer window: an ideal of W or H always covers the space the grid has.
+    const int w = frameGeometry().width();
+    const int h = frameGeometry().height();
+    CPaneGrid* grid = m_wndSplitter;
+    m_nLayout = layout;
+    switch (layout) {
+    case 1:
+        grid->SetRowInfo(0, h, h);
+        grid->SetColumnInfo(0, w, w - 45);
+        break;
+    case 2:
+    case 3:
+    case 4:
+        grid->SetRowInfo(0, h, 10);
+        grid->SetRowInfo(1, 0, 0);
+        for (int c = 0; c < CPaneGrid::kColumns; ++c) {
+            if (c < layout)
+                grid->SetColumnInfo(c, w / layout, 10);
+            else
+                grid->SetColumnInfo(c, 0, 0);
+        }
+        break;
+    case 8:
+        grid->SetRowInfo(0, (h - 75) / 2, 10);
+        grid->SetRowInfo(1, (h - 75) / 2, 10);
+        for (int c = 0; c < CPaneGrid::kColumns; ++c)
+            grid->SetColumnInfo(c, w / 4, 10);
+        break;
+    default:
+        return;
+    }
+    grid->RecalcLayout();
+}
+
+void CMainFrame::OnFullScreen(int position) {
+    if (position < 0 || position >= kPositions)
+        return;
+    const int w = frameGeometry().width();
+    const int h = frameGeometry().height();
+    const int row = PositionRow(position);
+    const int column = PositionColumn(position);
+    CPaneGrid* grid = m_wndSplitter;
+    m_nLayout = 1;
+    for (int c = 0; c < column; ++c)
+        grid->SetColumnInfo(c, 0, grid->ColumnInfo(c).minimum);
+    grid->SetColumnInfo(column, w, w - 45);
+    if (row == 0) {
+        grid->SetRowInfo(0, h, h);
+    } else {
+        grid->SetRowInfo(0, 0, 10);
+        grid->SetRowInfo(1, h, 10);
+    }
+    grid->RecalcLayout();
+}
+
+void CMainFrame::OnShowPositionFull(int position) {
+    if (position >= 0 && position < kPositions)
+        OnFullScreen(position);
+}
+
+void CMainFrame::OnChannelConfigured(int position) {
+    if (CKelvarinView* view = GetView(position)) {
+        m_configs[static_cast<size_t>(position)] = view->m_config;
+        m_configs[static_cast<size_t>(position)].m_nPosition = position;
+    }
+}
+
+void CMainFrame::ApplyLayoutForCount(int assigned) {
+    if (assigned >= 5)
+        OnMosaic(8);
+    else if (assigned >= 1)
+        OnMosaic(assigned);
+}
+
+void CMainFrame::RunAutoDetection() {
+    if (ConnectedCount() > 0) {
+        KelvarinMessageBox(this,
+                           QStringLiteral("Unable to modify the window if one is already active"));
+        return;
+    }
+    if (m_dlgAutoDetect.exec() != QDialog::Accepted)
+        return;
+    const int count = std::min<int>(m_dlgAutoDetect.m_nPortCount,
+                                    static_cast<int>(m_dlgAutoDetect.m_pConfigs.size()));
+    int k = 0;
+    for (int i = 0; i < count && k < kPositions; ++i) {
+        const CChannelConfig& found = m_dlgAutoDetect.m_pConfigs[static_cast<size_t>(i)];
+        while (k < kPositions && GetView(k)->IsConnected())
+            ++k;
+        if (k >= kPositions)
+            break;
+        if (found.m_strSerial.empty())
+            continue;
+        CKelvarinView* view = GetView(k);
+        view->OpenPort(found.m_strPort);
+        CChannelConfig config = view->m_config;
+        config.m_strSerial = found.m_strSerial;
+        config.m_strName = found.m_strName;
+        config.m_strPort = found.m_strPort;
+        view->SetConfig(config);
+        std::string error;
+        if (view->LoadChannelConfig(error) == ConfigLoad::Damaged)
+            ReportConfigDamageOnce(this, error); // connected with its defaults
+        config = view->m_config;
+        config.m_nPosition = k;
+        if (config.m_strTitle.empty())
+            config.m_strTitle = "Position_" + std::to_string(k + 1);
+        view->SetConfig(config);
+        m_configs[static_cast<size_t>(k)] = config;
+        view->ApplyWavelengthAndStart();
+        ++k;
+        ApplyLayoutForCount(k);
+    }
+}
+
+void CMainFrame::OnSaveDetectorConfiguration() {
+    QStringList failures;
+    for (int p = 0; p < kPositions; ++p) {
+        std::string error;
+        if (!GetView(p)->SaveChannelConfig(error))
+            failures << QString::fromStdString(error);
+    }
+    // A configuration that could not be stored is not lost silently.
+    if (!failures.isEmpty())
+        KelvarinMessageBox(this, failures.join(QLatin1Char('\n')));
+}
+
+void CMainFrame::OnResetGraphics() {
+    for (int p = 0; p < kPositions; ++p)
+        GetView(p)->ResetGraph();
+}
+
+void CMainFrame::OnResetStatistics() {
+    for (int p = 0; p < kPositions; ++p)
+        GetView(p)->ResetStatistics();
+}
+
+void CMainFrame::OnResetAlarms() {
+    for (int p = 0; p < kPositions; ++p)
+        if (GetView(p)->IsConnected())
+            GetView(p)->m_bAlarm = false;
+}
+
+void CMainFrame::OnResetAll() {
+    for (int p = 0; p < kPositions; ++p) {
+        CKelvarinView* view = GetView(p);
+        if (!view->IsConnected())
+            continue;
+        view->ResetGraph();
+        view->ResetStatistics();
+        view->m_bAlarm = false;
+    }
+}
+
+void CMainFrame::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}

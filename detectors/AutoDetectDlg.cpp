@@ -1,0 +1,289 @@
+#include "detectors/AutoDetectDlg.h"
+
+#include "detectors/ChannelConfigFile.h"
+#include "detectors/ConfigDamageReport.h"
+#include "detectors/PositionDlg.h"
+#include "link/DetectorProtocol.h"
+#include "link/PortList.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <numeric>
+#include <string>
+
+namespace {
+
+// Only the first rows carry their columns into the records the frame assigns to its panes.
+constexpr int kAssignableRows = 8;
+
+constexpr int kPortWidth = 60;
+constexpr int kPortMaxWidth = 200;
+
+// Texts travel as single-byte text: Latin-1 keeps every byte of a device path or meter reply.
+QString ToQt(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToStd(const QString& text) {
+    return text.toLatin1().toStdString();
+}
+
+// The leading decimal number of the text, 0 when there is none; never fails.
+int32_t PositionFromText(const QString& text) {
+    const QByteArray bytes = text.toLatin1();
+    const long value = std::strtol(bytes.constData(), nullptr, 10);
+    return static_cast<int32_t>(std::clamp<long>(value, INT32_MIN, INT32_MAX));
+}
+
+} // namespace
+
+CAutoDetectDlg::CAutoDetectDlg(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("AutoDetectDlg"));
+    setWindowTitle(QStringLiteral("Auto Detection"));
+
+    m_list = new QTableWidget(0, kColumnCount, this);
+    m_list->setObjectName(QStringLiteral("listDetectors"));
+    m_list->setHorizontalHeaderLabels({QStringLiteral("Position"), QStringLiteral("Port"),
+                                       QStringLiteral("Name"), QStringLiteral("Serial"),
+                                       QStringLiteral("Title")});
+    m_list->setShowGrid(true);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setWordWrap(false);
+    m_list->verticalHeader()->hide();
+    // Compact rows, as in a report list rather than a spreadsheet.
+    m_list->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    QHeaderView* header = m_list->horizontalHeader();
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setHighlightSections(false);
+    const std::array<int, kColumnCount> widths{50, kPortWidth, 100, 100, 100};
+    for (int column = 0; column < kColumnCount; ++column)
+        m_list->setColumnWidth(column, widths[column]);
+
+    m_buttonOk = new QPushButton(QStringLiteral("OK"), this);
+    m_buttonOk->setObjectName(QStringLiteral("buttonOk"));
+
+    // List above a full-width OK, as a 421 x 180 dialog-unit box.
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(11, 11, 11, 11);
+    layout->setSpacing(5);
+    layout->addWidget(m_list, 1);
+    layout->addWidget(m_buttonOk);
+    resize(632, 288);
+
+    connect(m_buttonOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_list, &QTableWidget::cellDoubleClicked, this, &CAutoDetectDlg::OnDblclkListDetectors);
+}
+
+void CAutoDetectDlg::setVisible(bool visible) {
+    // Filled before the window appears, so it never shows a stale list.
+    if (visible && !isVisible())
+        OnInitDialog();
+    QDialog::setVisible(visible);
+}
+
+void CAutoDetectDlg::done(int result) {
+    if (m_bProbing)
+        return;
+    QDialog::done(result);
+}
+
+void CAutoDetectDlg::OnInitDialog() {
+    if (m_bProbing)
+        return; // the probe under way owns the rows
+    ListPorts();
+    FillRowsFromConfigs();
+    m_nSelectedRow = -1;
+    if (m_bProbed) {
+        // Ports are probed once per run; later showings list that probe's results again.
+        SortRows();
+        return;
+    }
+    m_bProbed = true;
+    m_bProbing = true;
+    m_buttonOk->setEnabled(false);
+    // Probed once the window is up, so the user sees the list and the wait cursor meanwhile.
+    QTimer::singleShot(0, this, &CAutoDetectDlg::OnProbe);
+}
+
+void CAutoDetectDlg::OnProbe() {
+    // Let the window appear before the UI thread blocks; bounded in case it never does.
+    QElapsedTimer waited;
+    waited.start();
+    while (isVisible() && !(windowHandle() && windowHandle()->isExposed()) &&
+           waited.elapsed() < 1000) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+        QThread::msleep(5);
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    for (int row = 0; row < m_list->rowCount(); ++row) {
+        ProbeRow(row);
+        // Each answer shows as it comes; clicks wait until the list is final.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    RebuildConfigs();
+    QApplication::restoreOverrideCursor();
+    ReadStoredConfigs();
+    SortRows();
+    m_bProbing = false;
+    m_buttonOk->setEnabled(true);
+}
+
+void CAutoDetectDlg::ListPorts() {
+    m_list->clearContents();
+    m_list->setRowCount(0);
+    const std::vector<std::string> ports = ListSerialPorts();
+    m_list->setRowCount(static_cast<int>(ports.size()));
+    for (int row = 0; row < m_list->rowCount(); ++row) {
+        SetText(row, kColPosition, QStringLiteral("-1"));
+        SetText(row, kColPort, ToQt(ports[static_cast<size_t>(row)]));
+        for (int column : {kColName, kColSerial, kColTitle})
+            SetText(row, column, QString());
+    }
+    m_nPortCount = m_list->rowCount();
+    // Device paths here are longer than the short port names the column was sized for: it
+    // widens to show them, within reason (the tooltip holds the rest).
+    m_list->resizeColumnToContents(kColPort);
+    m_list->setColumnWidth(kColPort,
+                           std::clamp(m_list->columnWidth(kColPort), kPortWidth, kPortMaxWidth));
+}
+
+void CAutoDetectDlg::FillRowsFromConfigs() {
+    // Each row takes the earlier record of its own port: the frame opens a row's port for the
+    // serial number shown beside it, so the two must never part, even when the earlier list was
+    // sorted or the system lists its ports differently now.
+    for (int row = 0; row < m_list->rowCount(); ++row) {
+        const std::string port = ToStd(Text(row, kColPort));
+        const auto found =
+            std::find_if(m_pConfigs.begin(), m_pConfigs.end(),
+                         [&](const CChannelConfig& config) { return config.m_strPort == port; });
+        if (found == m_pConfigs.end())
+            continue;
+        SetText(row, kColName, ToQt(found->m_strName));
+        SetText(row, kColSerial, ToQt(found->m_strSerial));
+        SetText(row, kColTitle, ToQt(found->m_strTitle));
+        SetText(row, kColPosition, QString::number(found->m_nPosition));
+    }
+}
+
+void CAutoDetectDlg::ProbeRow(int row) {
+    const DetectorProtocol::ProbeResult result =
+        DetectorProtocol::ProbePort(ToStd(Text(row, kColPort)));
+    if (!result.opened)
+        return; // no message: a port without a meter is an ordinary finding here
+    SetText(row, kColName, ToQt(result.name));
+    SetText(row, kColSerial, ToQt(result.serial));
+}
+
+void CAutoDetectDlg::RebuildConfigs() {
+    const int rows = m_list->rowCount();
+    m_pConfigs.assign(static_cast<size_t>(rows), CChannelConfig());
+    for (int row = 0; row < std::min(rows, kAssignableRows); ++row) {
+        CChannelConfig& config = m_pConfigs[static_cast<size_t>(row)];
+        config.m_nPosition = PositionFromText(Text(row, kColPosition));
+        config.m_strPort = ToStd(Text(row, kColPort));
+        config.m_strName = ToStd(Text(row, kColName));
+        config.m_strSerial = ToStd(Text(row, kColSerial));
+        config.m_strTitle = ToStd(Text(row, kColTitle));
+    }
+}
+
+void CAutoDetectDlg::ReadStoredConfigs() {
+    const int records = std::min(m_nPortCount, static_cast<int>(m_pConfigs.size()));
+    for (int i = 0; i < records; ++i) {
+        const std::string serial = m_pConfigs[static_cast<size_t>(i)].m_strSerial;
+        if (serial.empty())
+            continue;
+        CChannelConfig stored;
+        std::string error;
+        switch (LoadChannelConfigFile(serial, stored, error)) {
+        case ConfigLoad::Loaded:
+            SetText(i, kColPosition, QString::number(stored.m_nPosition));
+            SetText(i, kColTitle, ToQt(stored.m_strTitle));
+            break;
+        case ConfigLoad::Damaged:
+            // Still listed with "-1": it is connected with default settings.
+            ReportConfigDamageOnce(this, error);
+            break;
+        case ConfigLoad::Missing:
+            break; // first use of this head
+        }
+    }
+}
+
+int CAutoDetectDlg::SortRows(int follow) {
+    const int rows = m_list->rowCount();
+    std::vector<int32_t> keys(static_cast<size_t>(rows));
+    std::vector<std::array<QTableWidgetItem*, kColumnCount>> items(static_cast<size_t>(rows));
+    for (int row = 0; row < rows; ++row) {
+        keys[static_cast<size_t>(row)] = PositionFromText(Text(row, kColPosition));
+        for (int column = 0; column < kColumnCount; ++column)
+            items[static_cast<size_t>(row)][static_cast<size_t>(column)] =
+                m_list->takeItem(row, column);
+    }
+    // Stored or chosen positions first, ascending; detectors without one keep the port order.
+    std::vector<int> order(static_cast<size_t>(rows));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        const int32_t ka = keys[static_cast<size_t>(a)];
+        const int32_t kb = keys[static_cast<size_t>(b)];
+        if ((ka < 0) != (kb < 0))
+            return kb < 0;
+        return ka >= 0 && ka < kb;
+    });
+    int moved = -1;
+    for (int row = 0; row < rows; ++row) {
+        const int from = order[static_cast<size_t>(row)];
+        if (from == follow)
+            moved = row;
+        for (int column = 0; column < kColumnCount; ++column)
+            m_list->setItem(row, column,
+                            items[static_cast<size_t>(from)][static_cast<size_t>(column)]);
+    }
+    RebuildConfigs();
+    return moved;
+}
+
+void CAutoDetectDlg::OnDblclkListDetectors(int row) {
+    if (m_bProbing || row < 0 || row >= m_list->rowCount())
+        return;
+    m_nSelectedRow = row;
+    CPositionDlg dialog(this);
+    dialog.m_nPosition = PositionFromText(Text(row, kColPosition));
+    if (dialog.exec() != QDialog::Accepted || row >= m_list->rowCount())
+        return;
+    SetText(row, kColPosition, QString::number(dialog.m_nPosition));
+    const int moved = SortRows(row);
+    if (moved >= 0)
+        m_list->selectRow(moved); // the selection follows the detector to its new place
+}
+
+void CAutoDetectDlg::SetText(int row, int column, const QString& text) {
+    QTableWidgetItem* item = m_list->item(row, column);
+    if (!item) {
+        item = new QTableWidgetItem;
+        m_list->setItem(row, column, item);
+    }
+    item->setText(text);
+    item->setToolTip(text); // long device paths are cut by the narrow column
+}
+
+QString CAutoDetectDlg::Text(int row, int column) const {
+    const QTableWidgetItem* item = m_list->item(row, column);
+    return item ? item->text() : QString();
+}

@@ -1,0 +1,201 @@
+// The main window with simulated meters: start-up auto-detection, layouts, resets, saving and
+// closing.
+
+#include "app/MainFrame.h"
+#include "app/GridRule.h"
+#include "app/MessageBox.h"
+#include "channel/KelvarinView.h"
+#include "detectors/ChannelConfigFile.h"
+#include "res/CommandIds.h"
+#include "sim/MeterSimulator.h"
+#include "support/Subprocess.h"
+#include "support/TempHome.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+#include <dirent.h>
+
+#include <fstream>
+
+namespace {
+
+TempHome g_home; // before any settings are read
+
+int ThreadCount() {
+    int n = 0;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (const dirent* entry = readdir(dir))
+            n += entry->d_name[0] != '.';
+        closedir(dir);
+    }
+    return n;
+}
+
+// Accepts the auto-detection list once its probe has finished.
+void AcceptAutoDetection() {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal->objectName() == QLatin1String("AboutDlg"))
+            return;
+        auto* ok = modal->findChild<QPushButton*>(QStringLiteral("buttonOk"));
+        if (ok && ok->isEnabled()) {
+            timer->stop();
+            timer->deleteLater();
+            ok->click();
+        }
+    });
+    timer->start(50);
+}
+
+} // namespace
+
+class MainFrameTest : public QObject {
+    Q_OBJECT
+
+private:
+    QStringList m_messages;
+
+private slots:
+    void initTestCase() {
+        qputenv("KELVARIN_PORTS_ONLY", "1");
+        SetMessageInterceptor([this](const QString& text) { m_messages << text; });
+    }
+
+    void gridRule() {
+        // Tracks that fit, a partial fit, then nothing; the last takes the rest.
+        EXPECT_SIZES({{100, 10}, {100, 10}, {100, 10}}, 250, 0, {100, 100, 50});
+        EXPECT_SIZES({{100, 10}, {100, 10}, {100, 10}}, 150, 0, {100, 50, 0});
+        // An ideal below its minimum hides a track.
+        EXPECT_SIZES({{0, 10}, {1000, 955}, {250, 10}, {250, 10}}, 1000, 6, {0, 1000, 0, 0});
+        // Bars stand between visible tracks only.
+        EXPECT_SIZES({{333, 10}, {333, 10}, {333, 10}, {0, 0}}, 1000, 6, {333, 333, 322, 0});
+        EXPECT_SIZES({{500, 10}, {0, 0}}, 800, 6, {500, 294});
+        QCOMPARE(PositionRow(5), 1);
+        QCOMPARE(PositionColumn(5), 1);
+    }
+
+    void startUpDetectsAndAssignsInListOrder() {
+        CSimulatorSet meters;
+        std::string error;
+        QVERIFY(meters.Start(3, error));
+        const auto serial = [&](size_t i) {
+            return meters.Meter(i).Profile().serialReply.substr(4);
+        };
+        CChannelConfig stored;
+        stored.m_nPosition = 4;
+        QVERIFY(SaveChannelConfigFile(serial(0), stored, error));
+        stored.m_nPosition = 1;
+        stored.m_strTitle = "Seed";
+        QVERIFY(SaveChannelConfigFile(serial(1), stored, error));
+        // A damaged file: the meter is connected with its defaults, the damage told once.
+        {
+            std::ofstream damaged(ConfigFilePath(serial(2)), std::ios::binary);
+            damaged << "\x05"
+                       "ab";
+        }
+        m_messages.clear();
+        // A port without a meter between them takes no position.
+        qputenv("KELVARIN_PORTS",
+                QByteArray::fromStdString(meters.Meter(0).PortPath() +
+                                          ":/dev/kv-none:" + meters.Meter(1).PortPath() + ":" +
+                                          meters.Meter(2).PortPath()));
+        auto owned = std::make_unique<CMainFrame>();
+        CMainFrame& frame = *owned;
+        frame.resize(1000, 700);
+        frame.show();
+        QCOMPARE(frame.StatusPane()->text(), QStringLiteral("Disconnected"));
+        QCOMPARE(frame.windowTitle(), QStringLiteral("Interface - Kelvarin"));
+        AcceptAutoDetection(); // the list opens by itself two seconds after start-up
+        QTRY_COMPARE_WITH_TIMEOUT(frame.ConnectedCount(), 3, 15000);
+        QCOMPARE(frame.GetView(0)->m_config.m_strSerial, serial(1)); // stored position 1
+        QCOMPARE(frame.GetView(0)->m_config.m_strTitle, std::string("Seed"));
+        QCOMPARE(frame.GetView(1)->m_config.m_strSerial, serial(0)); // stored position 4
+        QCOMPARE(frame.GetView(2)->m_config.m_strSerial, serial(2));
+        QCOMPARE(frame.GetView(2)->m_config.m_strTitle, std::string("Position_3"));
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY(m_messages[0].contains(QString::fromStdString(ConfigFilePath(serial(2)))));
+        QCOMPARE(frame.GetView(1)->m_config.m_nPosition, 1);
+        QCOMPARE(frame.m_configs[2].m_strSerial, serial(2));
+        QVERIFY(!frame.GetView(3)->IsConnected());
+        QCOMPARE(frame.m_nLayout, 3);
+        QCOMPARE(frame.Grid()->ColumnSizes()[3], 0);
+        QTRY_COMPARE(frame.StatusPane()->text(), QStringLiteral("Detector connected: 3/8"));
+        QTRY_VERIFY(frame.GetView(2)->m_fValue.load() > 0.0f);
+
+        m_messages.clear();
+        frame.OnCommand(Command::AutoDetection);
+        QCOMPARE(m_messages, QStringList{"Unable to modify the window if one is already active"});
+
+        // Resets: alarms of connected panes only, statistics of all.
+        CKelvarinView* idle = frame.GetView(6);
+        idle->m_bAlarm = true;
+        idle->EnableStatistics();
+        idle->OnNewValue(1.0f);
+        frame.GetView(0)->m_bAlarm = true;
+        frame.OnCommand(Command::ResetAllAlarms);
+        QVERIFY(idle->m_bAlarm.load());
+        QVERIFY(!frame.GetView(0)->m_bAlarm.load());
+        frame.OnCommand(Command::ResetAllStatistics);
+        QCOMPARE(idle->StatisticsSnapshot().m_nCount, 0);
+
+        // Saved files are the tool's to read.
+        frame.OnCommand(Command::SaveDetectorConfiguration);
+        const ProcessResult shown = RunProgram({KELVARIN_CLI_PATH, "config", "show", serial(2)});
+        QCOMPARE(shown.exitCode, 0);
+        QVERIFY(shown.out.find("m_strTitle=Position_3\n") != std::string::npos);
+        QVERIFY(shown.out.find("m_nPosition=2\n") != std::string::npos);
+
+        // Closing with three meters streaming: prompt, every thread gone, every meter stopped.
+        const int threadsBefore = ThreadCount();
+        QElapsedTimer closing;
+        closing.start();
+        frame.close();
+        owned.reset();
+        QVERIFY(closing.elapsed() < 1000);
+        QCOMPARE(ThreadCount(), threadsBefore - 8);
+        for (size_t i = 0; i < 3; ++i)
+            QTRY_VERIFY(!meters.Meter(i).IsStreaming());
+        qunsetenv("KELVARIN_PORTS");
+    }
+
+    void mosaicsAndFullScreen() {
+        CMainFrame frame;
+        frame.resize(1000, 700);
+        frame.show();
+        const int w = frame.frameGeometry().width();
+        frame.OnCommand(Command::Mosaic1x3);
+        QCOMPARE(frame.Grid()->ColumnInfo(0).ideal, w / 3);
+        QCOMPARE(frame.Grid()->ColumnSizes()[3], 0);
+        QCOMPARE(frame.Grid()->RowSizes()[1], 0);
+        QVERIFY(frame.GetView(2)->isVisible() && !frame.GetView(3)->isVisible());
+
+        frame.OnCommand(Command::Mosaic2x4);
+        QCOMPARE(frame.m_nLayout, 8);
+        for (int p = 0; p < 8; ++p)
+            QVERIFY(frame.GetView(p)->isVisible());
+        frame.OnShowPositionFull(5); // position 6
+        QCOMPARE(frame.Grid()->ColumnSizes()[0], 0);
+        QCOMPARE(frame.Grid()->ColumnSizes()[1], frame.Grid()->width());
+        QCOMPARE(frame.Grid()->RowSizes()[1], frame.Grid()->height());
+        QVERIFY(frame.GetView(5)->isVisible() && !frame.GetView(1)->isVisible());
+        const std::vector<int> columns = frame.Grid()->ColumnSizes();
+        frame.OnShowPositionFull(8); // not a position: nothing happens
+        QCOMPARE(frame.Grid()->ColumnSizes(), columns);
+        frame.OnCommand(Command::FullScreenPosition1 + 4); // position 5 after 6
+        QCOMPARE(frame.Grid()->ColumnSizes()[0], frame.Grid()->width());
+        QVERIFY(frame.GetView(4)->isVisible());
+    }
+
+private:
+    static void EXPECT_SIZES(const std::vector<GridTrack>& tracks, int available, int bar,
+                             const std::vector<int>& expected) {
+        QCOMPARE(LayoutTracks(tracks, available, bar), expected);
+    }
+};
+
+QTEST_MAIN(MainFrameTest)
+#include "MainFrameTest.moc"
