@@ -136,3 +136,19 @@ std::vector<AxisLabel> TimeLabels(float xMin, float xMax, const CPlotRect& plot,
     }
     return labels;
 }
+
+std::vector<size_t> LabelsThatFit(const std::vector<std::pair<int, int>>& extents, int gap) {
+    std::vector<size_t> kept;
+    const auto clear = [&](size_t candidate) {
+        for (size_t k : kept) {
+            if (extents[candidate].first <= extents[k].second + gap &&
+                extents[k].first <= extents[candidate].second + gap)
+                return false;
+        }
+        return true;
+    };
+    for (size_t i = 0; i < extents.size(); ++i)
+        if (clear(i))
+            kept.push_back(i);
+    return kept;
+}

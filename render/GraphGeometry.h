@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 // One sample of a series: seconds since the series' time origin, and the reading in W.
@@ -79,6 +80,11 @@ std::string ValueLabelText(float value, int firstRange, const std::string& unit)
 // The six value labels: yMax at top, yMin at bottom, four between on the grid rows.
 std::vector<AxisLabel> ValueLabels(float yMin, float yMax, const CPlotRect& plot, int firstRange,
                                    const std::string& unit);
+// Which of the labels to draw so that none overlaps another (`gap` pixels apart at least), given
+// their horizontal extents [first, last] in the order TimeLabels returns them: the two ends
+// first, then the inner ones, each kept only where it fits. A narrow pane shows fewer times
+// rather than a smudge of overlapping ones.
+std::vector<size_t> LabelsThatFit(const std::vector<std::pair<int, int>>& extents, int gap);
 // Wall-clock time of `seconds` after `start`, "%H:%M:%S" in local time.
 std::string FormatTimeLabel(std::time_t start, int seconds);
 // The six time labels: the minimum at left, the maximum at right, four between on the grid

@@ -154,11 +154,16 @@ void CGraphRenderer::DrawTimeLabels(QPainter& painter) const {
         xMax = m_points.back().fTime;
     }
     const QFontMetrics metrics = painter.fontMetrics();
-    for (const AxisLabel& label : TimeLabels(xMin, xMax, m_rcPlot, m_timeStart)) {
-        const QString text = Text(label.text);
-        TextAt(painter, label.position - metrics.horizontalAdvance(text) / 2, m_rcPlot.bottom + 6,
-               text);
+    const std::vector<AxisLabel> labels = TimeLabels(xMin, xMax, m_rcPlot, m_timeStart);
+    std::vector<QString> texts;
+    std::vector<std::pair<int, int>> extents;
+    for (const AxisLabel& label : labels) {
+        texts.push_back(Text(label.text));
+        const int x = label.position - metrics.horizontalAdvance(texts.back()) / 2;
+        extents.emplace_back(x, x + metrics.horizontalAdvance(texts.back()));
     }
+    for (size_t i : LabelsThatFit(extents, 4))
+        TextAt(painter, extents[i].first, m_rcPlot.bottom + 6, texts[i]);
 }
 
 void CGraphRenderer::DrawValueLabels(QPainter& painter) const {

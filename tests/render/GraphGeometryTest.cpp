@@ -104,6 +104,11 @@ TEST(GraphGeometry, LabelTextsAndPositions) {
     EXPECT_EQ(times[1].position, 760);
     EXPECT_EQ(times[2].text, "14:00:11"); // 11.98 s
     EXPECT_EQ(times[2].position, 232);
+
+    // In a narrow pane the inner times give way; the two ends stay.
+    EXPECT_EQ(LabelsThatFit({{0, 50}, {200, 250}, {40, 90}, {100, 150}, {140, 190}, {180, 230}}, 4),
+              (std::vector<size_t>{0, 1, 3}));
+    EXPECT_EQ(LabelsThatFit({{0, 50}, {500, 550}, {100, 150}}, 4), (std::vector<size_t>{0, 1, 2}));
 }
 
 } // namespace
