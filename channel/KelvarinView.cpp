@@ -88,6 +88,7 @@ void CKelvarinView::PollOnce(char* buffer, uint32_t size) {
 
 void CKelvarinView::OnNewValue(float value) {
     std::lock_guard<std::mutex> guard(m_lock);
+    m_nReadingCount.fetch_add(1, std::memory_order_relaxed);
     m_fValue.store(value);
     // Latched until "Reset Alarms"; a NaN compares false and raises nothing.
     if (value > m_config.m_fLevelHigh || value < m_config.m_fLevelLow)

@@ -16,6 +16,7 @@
 #include "render/Statistics.h"
 
 #include <QFont>
+#include <QImage>
 #include <QTimer>
 #include <QWidget>
 
@@ -56,6 +57,8 @@ public:
     std::atomic<bool> m_bPauseReading{false};
     std::atomic<bool> m_bAcquiring{false};
     std::atomic<int> m_nGraphMaxPoints{2000};
+    // Readings taken since the pane was created, whatever was reset since.
+    std::atomic<uint64_t> m_nReadingCount{0};
 
     // Display: 0 Real Time, 1 Statistics, 2 Graphic.
     enum { RealTime = 0, Statistics = 1, Graphic = 2 };
@@ -117,6 +120,7 @@ private:
     void AppendSampleLocked(float value);
     void StopPolling();
     void PauseReading();
+    void RenderInto(QImage& image);
     void PaintRealTime(QPainter& painter, float value, bool alarm);
     void PaintStatistics(QPainter& painter, float value, bool alarm);
     void PaintGraphic(QPainter& painter, float value, bool alarm);
@@ -136,6 +140,7 @@ private:
     bool m_bStopPolling = false; // under m_sleepLock
 
     QTimer m_repaintTimer;
+    QImage m_paintBuffer;
     FontSpec m_valueFontSpec;
     FontSpec m_statsFontSpec;
     QFont m_fontValue;

@@ -76,10 +76,15 @@ void CKelvarinView::resizeEvent(QResizeEvent* event) {
 }
 
 QImage CKelvarinView::Render() {
+    QImage image(size(), QImage::Format_RGB32);
+    RenderInto(image);
+    return image;
+}
+
+void CKelvarinView::RenderInto(QImage& image) {
     // One read of the value and the alarm for the whole paint.
     const float value = m_fValue.load();
     const bool alarm = m_bAlarm.load();
-    QImage image(size(), QImage::Format_RGB32);
     image.fill(Qt::white);
     QPainter painter(&image);
     painter.setPen(kBlack);
@@ -103,12 +108,15 @@ QImage CKelvarinView::Render() {
     painter.setFont(m_fontSmall);
     TextAt(painter, 10, 10, Text(m_config.m_strName));
     TextAt(painter, 10, 30, Text(m_config.m_strSerial));
-    return image;
 }
 
 void CKelvarinView::paintEvent(QPaintEvent*) {
-    const QImage image = Render();
-    QPainter(this).drawImage(0, 0, image);
+    // The off-screen image is kept between paints: a fresh one of this size per paint would
+    // cost the system a new mapping and its page faults three times a second per pane.
+    if (m_paintBuffer.size() != size())
+        m_paintBuffer = QImage(size(), QImage::Format_RGB32);
+    RenderInto(m_paintBuffer);
+    QPainter(this).drawImage(0, 0, m_paintBuffer);
 }
 
 void CKelvarinView::PaintRealTime(QPainter& painter, float value, bool alarm) {

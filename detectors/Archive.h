@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CArchiveWriter {
@@ -33,6 +34,8 @@ public:
     size_t Remaining() const { return m_size - m_pos; }
     // Why the last read failed.
     const std::string& Error() const { return m_error; }
+    // Marks the data as unusable for a reason found by the caller (a value out of its domain).
+    void SetError(std::string reason) { m_error = std::move(reason); }
 
 private:
     bool Take(void* out, size_t count);

@@ -2,6 +2,7 @@
 
 #include "detectors/Archive.h"
 
+#include <cmath>
 #include <utility>
 
 void CChannelConfig::Serialize(CArchiveWriter& ar) const {
@@ -25,6 +26,14 @@ bool CChannelConfig::Serialize(CArchiveReader& ar) {
                     ar.ReadInt32(loaded.m_nWavelength) && ar.ReadInt32(anticipation);
     if (!ok)
         return false;
+    // No dialog or tool writes these, and a NaN gain would turn every reading into "nan".
+    for (float value :
+         {loaded.m_fGain, loaded.m_fOffset, loaded.m_fLevelHigh, loaded.m_fLevelLow}) {
+        if (!std::isfinite(value)) {
+            ar.SetError("a gain, offset or level is not a finite number");
+            return false;
+        }
+    }
     loaded.m_bAnticipation = anticipation != 0;
     *this = std::move(loaded);
     return true;

@@ -26,6 +26,7 @@ public:
     // Stores the eight persistent fields (title, position, gain, offset, high and low levels,
     // wavelength, anticipation). Serial, name and port come from the meter, not the file.
     void Serialize(CArchiveWriter& ar) const;
-    // Loads the eight persistent fields. On failure the record is left exactly as it was.
+    // Loads the eight persistent fields. On failure (data ends early, impossible title length,
+    // a gain, offset or level that is not a finite number) the record is left exactly as it was.
     bool Serialize(CArchiveReader& ar);
 };

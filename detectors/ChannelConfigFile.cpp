@@ -235,7 +235,11 @@ bool SaveChannelConfigFile(const std::string& serial, const CChannelConfig& conf
     // mkstemp makes the file private; keep the permissions of the file it replaces, or the usual
     // ones for a new file.
     struct stat old {};
-    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    // Only a regular file lends its permissions: a link to a device would make the record
+    // world-writable.
+    const mode_t mode = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)
+                            ? (old.st_mode & 0777)
+                            : 0644;
     if (::fchmod(temp.Fd(), mode) != 0) {
         e = errno;
         return fail("cannot set the permissions of " + temp.Path(), e);

@@ -24,9 +24,11 @@ std::string_view Trim(std::string_view text) {
 
 void CLineBuffer::Append(const char* data, size_t length) {
     const void* zero = std::memchr(data, '\0', length);
-    if (zero)
-        length = static_cast<size_t>(static_cast<const char*>(zero) - data);
-    m_strBuffer.append(data, length);
+    const size_t kept = zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : length;
+    m_strBuffer.append(data, kept);
+    // Only bytes after the zero byte are lost; a zero byte that ends the chunk loses nothing.
+    if (kept + 1 < length)
+        m_nGap = m_strBuffer.size();
 }
 
 bool CLineBuffer::TakeLine(std::string_view& line) {
@@ -50,8 +52,13 @@ bool CLineBuffer::TakeLine(std::string_view& line) {
         }
         const std::string_view raw(m_strBuffer.data() + m_nStart, end - m_nStart);
         m_nStart = end + m_strDelimiter.size();
-        if (m_bDiscarding) {
-            m_bDiscarding = false; // the rest of the over-long line ends here
+        const bool acrossGap = m_nGap != std::string::npos && m_nGap <= end;
+        if (acrossGap)
+            m_nGap = std::string::npos;
+        // Dropped: the rest of an over-long line, a line that arrived whole but over-long, and a
+        // line across a gap left by a zero byte.
+        if (m_bDiscarding || acrossGap || raw.size() > kMaxPending) {
+            m_bDiscarding = false;
             continue;
         }
         line = Trim(raw);
@@ -76,10 +83,13 @@ void CLineBuffer::Clear() {
     m_strBuffer.clear();
     m_nStart = 0;
     m_bDiscarding = false;
+    m_nGap = std::string::npos;
 }
 
 void CLineBuffer::Compact() {
     // Erase what was taken once per pass, not once per line.
     m_strBuffer.erase(0, m_nStart);
+    if (m_nGap != std::string::npos)
+        m_nGap = m_nGap > m_nStart ? m_nGap - m_nStart : 0;
     m_nStart = 0;
 }

@@ -9,7 +9,9 @@ class CLineBuffer {
 public:
     CLineBuffer() = default;
 
-    // Appends a chunk of received bytes, up to its first zero byte.
+    // Appends a chunk of received bytes, up to its first zero byte. The bytes after a zero byte
+    // are lost, so the line they belong to is dropped when its delimiter arrives: the text on
+    // either side of the gap could join into a different number.
     void Append(const char* data, size_t length);
 
     // Takes every complete line out of the buffer. Each line that begins with a number calls
@@ -28,7 +30,8 @@ public:
 
     const std::string m_strDelimiter = "\r\n";
     // A meter that never ends its lines must not grow the buffer without bound: a line longer
-    // than this is dropped whole (a cut line could read as a different number).
+    // than this is dropped whole (a cut line could read as a different number), however the
+    // driver splits it into chunks.
     static constexpr size_t kMaxPending = 64 * 1024;
 
 private:
@@ -37,6 +40,9 @@ private:
     std::string m_strBuffer;
     size_t m_nStart = 0;        // first byte not yet taken
     bool m_bDiscarding = false; // an over-long line is being dropped up to its delimiter
+    // Where bytes after a zero byte were lost; npos when none were. The first line that ends at
+    // or after it is dropped.
+    size_t m_nGap = std::string::npos;
 };
 
 template <typename OnReading>

@@ -1,5 +1,6 @@
 #include "link/NumberText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -9,6 +10,31 @@ namespace {
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
+}
+
+// Power of ten of the first significant digit of an unsigned non-zero number ("123.4e5" is 7),
+// clamped far beyond any double. Its sign tells overflow from underflow; the exponent alone
+// does not ("0.000...1" has none, "1000...0e-9" a negative one and may still overflow).
+long long DecimalPower(std::string_view number) {
+    constexpr long long kClamp = 1000000000;
+    const size_t e = number.find_first_of("eE");
+    const std::string_view mantissa = number.substr(0, e);
+    const size_t point = std::min(mantissa.find('.'), mantissa.size());
+    const size_t significant = std::min(mantissa.find_first_not_of("0."), mantissa.size());
+    long long power = significant < point ? static_cast<long long>(point - significant) - 1
+                                          : -static_cast<long long>(significant - point);
+    power = std::max(-kClamp, std::min(kClamp, power));
+    if (e != std::string_view::npos) {
+        size_t i = e + 1;
+        const bool negative = i < number.size() && number[i] == '-';
+        if (i < number.size() && (number[i] == '+' || number[i] == '-'))
+            ++i;
+        long long exponent = 0;
+        for (; i < number.size() && IsDigit(number[i]); ++i)
+            exponent = std::min(kClamp, exponent * 10 + (number[i] - '0'));
+        power += negative ? -exponent : exponent;
+    }
+    return power;
 }
 
 } // namespace
@@ -62,13 +88,9 @@ bool ParseLeadingFloat(std::string_view text, float& value) {
     const auto result = std::from_chars(first, last, magnitude, std::chars_format::general);
     if (result.ec == std::errc::result_out_of_range) {
         // Overflow gives infinity and underflow zero, as the C library's conversion does.
-        // The exponent's sign tells which: a huge mantissa with a very negative exponent
-        // cannot overflow, and a tiny one with a very positive exponent cannot underflow.
-        const std::string_view digits(first, static_cast<size_t>(last - first));
-        const size_t e = digits.find_first_of("eE");
-        const bool negativeExponent =
-            e != std::string_view::npos && e + 1 < digits.size() && digits[e + 1] == '-';
-        magnitude = negativeExponent ? 0.0 : std::numeric_limits<double>::infinity();
+        magnitude = DecimalPower(std::string_view(first, static_cast<size_t>(last - first))) > 0
+                        ? std::numeric_limits<double>::infinity()
+                        : 0.0;
     } else if (result.ec != std::errc() || result.ptr != last) {
         return false;
     }

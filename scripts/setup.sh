@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  g++ cmake ninja-build pkg-config locales
+  g++ cmake ninja-build pkg-config locales clang libclang-rt-14-dev
   qt6-base-dev qt6-serialport-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation2 xvfb xauth

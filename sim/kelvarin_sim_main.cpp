@@ -26,7 +26,8 @@ constexpr size_t kMaxInputLine = 256;
 const char kUsage[] = "usage: kelvarin-sim [COUNT] [--rate HZ] [--fault INDEX=KIND]...\n"
                       "  COUNT  number of meters, 1 to 8 (default 3)\n"
                       "  KIND   none, garbage, no-crlf, silence or hangup\n"
-                      "stdin:   fault INDEX KIND\n";
+                      "stdin:   fault INDEX KIND\n"
+                      "         count   (prints \"sent INDEX READINGS\" for each meter)\n";
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "kelvarin-sim: %s\n%s", message.c_str(), kUsage);
@@ -69,6 +70,13 @@ void HandleInputLine(std::string_view line, CSimulatorSet& meters) {
     std::vector<std::string_view> words = Words(line);
     if (words.empty())
         return;
+    if (words.size() == 1 && words[0] == "count") {
+        for (size_t i = 0; i < meters.Size(); ++i)
+            std::printf("sent %zu %llu\n", i,
+                        static_cast<unsigned long long>(meters.Meter(i).ReadingsSent()));
+        std::fflush(stdout);
+        return;
+    }
     FaultRequest request{};
     if (words.size() == 3 && words[0] == "fault" &&
         ParseFaultRequest(words[1], words[2], request) && request.index >= 0 &&
