@@ -40,7 +40,7 @@ struct FontSpec {
 FontSpec ValueFontSpec(int cx, int cy);
 FontSpec StatsFontSpec(int cx, int cy);
 // "Arial" at the pixel height, stretched so its average character width is the width asked.
-QFont MakeFont(const FontSpec& spec);
+QFont MakeFont(const FontSpec& asked);
 
 class CKelvarinView : public QWidget {
     Q_OBJECT

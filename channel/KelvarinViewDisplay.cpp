@@ -46,16 +46,16 @@ FontSpec StatsFontSpec(int cx, int cy) {
     return {9 * cy / 100, 3 * cx / 100, 1400};
 }
 
-QFont MakeFont(const FontSpec& spec) {
+QFont MakeFont(const FontSpec& asked) {
     QFont font(QStringLiteral("Arial"));
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(std::max(1, spec.height));
-    font.setWeight(spec.weight > 900 ? QFont::Black
-                                     : static_cast<QFont::Weight>(std::max(1, spec.weight)));
-    if (spec.width > 0) {
+    font.setPixelSize(std::max(1, asked.height));
+    font.setWeight(asked.weight > 900 ? QFont::Black
+                                     : static_cast<QFont::Weight>(std::max(1, asked.weight)));
+    if (asked.width > 0) {
         const int natural = QFontMetrics(font).averageCharWidth();
         if (natural > 0)
-            font.setStretch(std::clamp(spec.width * 100 / natural, 1, 4000));
+            font.setStretch(std::clamp(asked.width * 100 / natural, 1, 4000));
     }
     return font;
 }
