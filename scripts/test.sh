@@ -2,7 +2,8 @@
 # Installs what is missing, builds incrementally and runs every test:
 #  1. the whole suite with warnings as errors under AddressSanitizer and UndefinedBehaviorSanitizer;
 #  2. the threaded tests (polling threads against painting and resets, the application's start
-#     and close with meters streaming) under ThreadSanitizer, which must report nothing.
+#     and close with meters streaming) under ThreadSanitizer, which must report nothing;
+#  3. every fuzz target for a short fixed time (FUZZ_SECONDS, 20 by default).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
@@ -41,3 +42,5 @@ for program in "${threaded[@]}"; do
   fi
   tail -n 1 "$tsan/$program.log"
 done
+
+"$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-20}"
