@@ -2,6 +2,7 @@
 
 #include "link/NumberText.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -27,8 +28,10 @@ void CLineBuffer::Append(const char* data, size_t length) {
     const size_t kept = zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : length;
     m_strBuffer.append(data, kept);
     // Only bytes after the zero byte are lost; a zero byte that ends the chunk loses nothing.
+    // The gap is marked in the text by a zero byte, which received text never holds: the line
+    // that ends up holding it is dropped, however many gaps and chunks come before its CR LF.
     if (kept + 1 < length)
-        m_nGap = m_strBuffer.size();
+        m_strBuffer.push_back(kGapMark);
 }
 
 bool CLineBuffer::TakeLine(std::string_view& line) {
@@ -37,8 +40,12 @@ bool CLineBuffer::TakeLine(std::string_view& line) {
         // would otherwise stand at the front with nothing before it and stall the buffer.
         while (!m_bDiscarding && m_nStart < m_strBuffer.size() && IsBlank(m_strBuffer[m_nStart]))
             ++m_nStart;
-        const size_t end = m_strBuffer.find(m_strDelimiter, m_nStart);
+        // The search resumes where the last one ended: scanning the unfinished line again for
+        // every chunk would take quadratic time on a long line that arrives a few bytes at a time.
+        const size_t end = m_strBuffer.find(m_strDelimiter, std::max(m_nStart, m_nSearched));
         if (end == std::string::npos) {
+            // The last byte may be the first half of the delimiter.
+            m_nSearched = m_strBuffer.size() - std::min<size_t>(m_strBuffer.size(), 1);
             if (m_strBuffer.size() - m_nStart > kMaxPending) {
                 // Keep nothing of a line this long: its tail alone could read as a number.
                 // A trailing CR may be the first half of the delimiter that ends it.
@@ -52,12 +59,11 @@ bool CLineBuffer::TakeLine(std::string_view& line) {
         }
         const std::string_view raw(m_strBuffer.data() + m_nStart, end - m_nStart);
         m_nStart = end + m_strDelimiter.size();
-        const bool acrossGap = m_nGap != std::string::npos && m_nGap <= end;
-        if (acrossGap)
-            m_nGap = std::string::npos;
+        const bool acrossGap = raw.find(kGapMark) != std::string_view::npos;
         // Dropped: the rest of an over-long line, a line that arrived whole but over-long, and a
-        // line across a gap left by a zero byte.
-        if (m_bDiscarding || acrossGap || raw.size() > kMaxPending) {
+        // line across a gap left by a zero byte. A line of kMaxPending bytes is over-long too: its
+        // CR alone, waiting for the LF, would put the pending text over the bound.
+        if (m_bDiscarding || acrossGap || raw.size() >= kMaxPending) {
             m_bDiscarding = false;
             continue;
         }
@@ -83,13 +89,12 @@ void CLineBuffer::Clear() {
     m_strBuffer.clear();
     m_nStart = 0;
     m_bDiscarding = false;
-    m_nGap = std::string::npos;
+    m_nSearched = 0;
 }
 
 void CLineBuffer::Compact() {
     // Erase what was taken once per pass, not once per line.
     m_strBuffer.erase(0, m_nStart);
-    if (m_nGap != std::string::npos)
-        m_nGap = m_nGap > m_nStart ? m_nGap - m_nStart : 0;
+    m_nSearched = m_nSearched > m_nStart ? m_nSearched - m_nStart : 0;
     m_nStart = 0;
 }

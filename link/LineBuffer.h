@@ -29,9 +29,9 @@ public:
     void Clear();
 
     const std::string m_strDelimiter = "\r\n";
-    // A meter that never ends its lines must not grow the buffer without bound: a line longer
-    // than this is dropped whole (a cut line could read as a different number), however the
-    // driver splits it into chunks.
+    // A meter that never ends its lines must not grow the buffer without bound: a line of this
+    // length or longer (without its CR LF) is dropped whole (a cut line could read as a different
+    // number), however the driver splits it into chunks.
     static constexpr size_t kMaxPending = 64 * 1024;
 
 private:
@@ -40,9 +40,9 @@ private:
     std::string m_strBuffer;
     size_t m_nStart = 0;        // first byte not yet taken
     bool m_bDiscarding = false; // an over-long line is being dropped up to its delimiter
-    // Where bytes after a zero byte were lost; npos when none were. The first line that ends at
-    // or after it is dropped.
-    size_t m_nGap = std::string::npos;
+    size_t m_nSearched = 0;     // no delimiter begins before this byte
+    // Marks where bytes after a zero byte were lost.
+    static constexpr char kGapMark = '\0';
 };
 
 template <typename OnReading>
