@@ -188,6 +188,15 @@ private slots:
         frame.OnCommand(Command::FullScreenPosition1 + 4); // position 5 after 6
         QCOMPARE(frame.Grid()->ColumnSizes()[0], frame.Grid()->width());
         QVERIFY(frame.GetView(4)->isVisible());
+
+        QString version;
+        QTimer::singleShot(100, [&version] {
+            QWidget* about = QApplication::activeModalWidget();
+            version = about->findChild<QLabel*>(QStringLiteral("labelVersion"))->text();
+            about->findChild<QPushButton*>(QStringLiteral("buttonOk"))->click();
+        });
+        frame.OnCommand(Command::About);
+        QCOMPARE(version, QStringLiteral("Kelvarin Version 1.00.10"));
     }
 
 private:
