@@ -3,6 +3,7 @@
 #include "channel/KelvarinView.h"
 
 #include "app/MessageBox.h"
+#include "channel/ScaleSelect.h"
 #include "detectors/DetectorDlg.h"
 #include "link/DetectorProtocol.h"
 #include "link/Ticks.h"
@@ -299,13 +300,13 @@ CStatistics CKelvarinView::StatisticsSnapshot() const {
     return m_stats;
 }
 
-void CKelvarinView::SetGraphScales(const CGraphRenderer& scales) {
+void CKelvarinView::SetGraphScales(const CScaleSelect& dialog) {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_graph.m_bAutoScaleY = scales.m_bAutoScaleY;
-    m_graph.m_bAutoScaleX = scales.m_bAutoScaleX;
-    m_graph.m_fYMax = scales.m_fYMax;
-    m_graph.m_fYMin = scales.m_fYMin;
-    m_graph.m_fXMax = scales.m_fXMax;
-    m_graph.m_fXMin = scales.m_fXMin;
+    m_graph.m_bAutoScaleY = dialog.m_bAutoY;
+    m_graph.m_bAutoScaleX = dialog.m_bAutoX;
+    m_graph.m_fYMax = dialog.m_fMaxY;
+    m_graph.m_fYMin = dialog.m_fMinY;
+    m_graph.m_fXMax = dialog.m_fMaxX;
+    m_graph.m_fXMin = dialog.m_fMinX;
     m_bScaleFollowsData = false;
 }

@@ -28,6 +28,7 @@
 #include <thread>
 
 class QMenu;
+class CScaleSelect;
 
 // Pixel height and average character width asked of a font, and its weight on the 0 to 1000
 // scale (heavier than 900 takes the heaviest face).
@@ -93,7 +94,8 @@ public:
     // A consistent copy of what the pane shows, for painting and for tests.
     CGraphRenderer GraphSnapshot() const;
     CStatistics StatisticsSnapshot() const;
-    void SetGraphScales(const CGraphRenderer& scales);
+    // The scales chosen in the scale dialog (the levels are not copied back).
+    void SetGraphScales(const CScaleSelect& dialog);
     void ResetStatistics();
     void EnableStatistics();
     const FontSpec& ValueFont() const { return m_valueFontSpec; }

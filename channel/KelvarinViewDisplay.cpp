@@ -51,7 +51,7 @@ QFont MakeFont(const FontSpec& asked) {
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(std::max(1, asked.height));
     font.setWeight(asked.weight > 900 ? QFont::Black
-                                     : static_cast<QFont::Weight>(std::max(1, asked.weight)));
+                                      : static_cast<QFont::Weight>(std::max(1, asked.weight)));
     if (asked.width > 0) {
         const int natural = QFontMetrics(font).averageCharWidth();
         if (natural > 0)
@@ -212,13 +212,6 @@ void CKelvarinView::OnScaleSelect(const QPoint& at) {
     dialog.m_fLevelLow = m_config.m_fLevelLow;
     if (dialog.exec() != QDialog::Accepted)
         return;
-    CGraphRenderer scales;
-    scales.m_bAutoScaleY = dialog.m_bAutoY;
-    scales.m_bAutoScaleX = dialog.m_bAutoX;
-    scales.m_fYMax = dialog.m_fMaxY;
-    scales.m_fYMin = dialog.m_fMinY;
-    scales.m_fXMax = dialog.m_fMaxX;
-    scales.m_fXMin = dialog.m_fMinX;
-    SetGraphScales(scales);
+    SetGraphScales(dialog);
     update();
 }

@@ -206,6 +206,25 @@ private slots:
         QCOMPARE(graph.m_fLevelHighLine, 2e-3f);
         QCOMPARE(graph.m_fLevelLowLine, 1e-3f);
         QCOMPARE(view.m_config.m_nWavelength, 532);
+
+        // Graphic display: a double click in the plot does nothing, outside it sets the scales.
+        view.resize(800, 600);
+        view.show();
+        view.OnCommand(Command::GraphicDisplay);
+        QTest::mouseDClick(&view, Qt::LeftButton, {}, QPoint(400, 300));
+        QVERIFY(!QApplication::activeModalWidget());
+        OnModal([](QWidget* dialog) {
+            QTest::mouseClick(dialog->findChild<QWidget*>(QStringLiteral("checkAutoY")),
+                              Qt::LeftButton, {}, QPoint(6, 6));
+            dialog->findChild<QLineEdit*>(QStringLiteral("editMinY"))->setText("-1");
+            dialog->findChild<QLineEdit*>(QStringLiteral("editMaxY"))->setText("3");
+            Click(dialog, "buttonOk");
+        });
+        QTest::mouseDClick(&view, Qt::LeftButton, {}, QPoint(20, 300));
+        const CGraphRenderer scaled = view.GraphSnapshot();
+        QVERIFY(!scaled.m_bAutoScaleY);
+        QCOMPARE(scaled.m_fYMin, -1.0f);
+        QCOMPARE(scaled.m_fYMax, 3.0f);
     }
 
     void identifyThenClose() {
