@@ -73,18 +73,13 @@ void CKelvarinView::PollOnce(char* buffer, uint32_t size) {
     if (got <= 0)
         return;
     m_lineBuffer.Append(buffer, static_cast<size_t>(got));
-    std::string_view line;
-    while (m_lineBuffer.TakeLine(line)) {
-        float gain, offset;
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            gain = m_config.m_fGain;
-            offset = m_config.m_fOffset;
-        }
-        float value = 0.0f;
-        if (CLineBuffer::CalibrateLine(line, gain, offset, value))
-            OnNewValue(value);
+    float gain, offset;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        gain = m_config.m_fGain;
+        offset = m_config.m_fOffset;
     }
+    m_lineBuffer.TakeReadings(gain, offset, [this](float value) { OnNewValue(value); });
 }
 
 void CKelvarinView::OnNewValue(float value) {

@@ -25,12 +25,6 @@ QString Text(const std::string& singleByte) {
     return QString::fromLatin1(singleByte.data(), static_cast<qsizetype>(singleByte.size()));
 }
 
-QString BigValueText(float value) {
-    std::string number, prefix;
-    FormatNumberAndPrefix(number, prefix, FindRange(value, 0), value);
-    return Text(number + prefix + "W");
-}
-
 // Text with its top-left corner at (x, y).
 void TextAt(QPainter& painter, int x, int y, const QString& text) {
     painter.drawText(QPoint(x, y + painter.fontMetrics().ascent()), text);
@@ -120,7 +114,7 @@ void CKelvarinView::paintEvent(QPaintEvent*) {
 }
 
 void CKelvarinView::PaintRealTime(QPainter& painter, float value, bool alarm) {
-    const QString text = BigValueText(value);
+    const QString text = Text(FormatBigValue(value));
     painter.setFont(m_fontValue);
     painter.setPen(alarm ? kRed : kBlack);
     const QFontMetrics metrics = painter.fontMetrics();
@@ -146,7 +140,7 @@ void CKelvarinView::PaintGraphic(QPainter& painter, float value, bool alarm) {
     painter.setFont(QFont());
     painter.setPen(alarm ? kRed : kBlack);
     painter.drawText(QRect(0, 10, width(), height() - 10), Qt::AlignHCenter | Qt::AlignTop,
-                     BigValueText(value));
+                     Text(FormatBigValue(value)));
     painter.setPen(kBlack);
     painter.setBrush(Qt::white);
     // Drawn from a copy so the polling thread never waits for a paint.

@@ -95,12 +95,6 @@ bool SetField(CChannelConfig& config, const std::string& name, const std::string
 
 } // namespace
 
-std::string BigValueText(float value) {
-    std::string number, prefix;
-    FormatNumberAndPrefix(number, prefix, FindRange(value, 0), value);
-    return number + prefix + "W";
-}
-
 std::string ToTerminal(const std::string& text) {
     std::string out;
     out.reserve(text.size());
@@ -225,7 +219,7 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
                     return;
                 const double t = std::chrono::duration<double>(Clock::now() - connected).count();
                 std::fprintf(out, "%s\t%s\t%s\n", FormatG(t).c_str(), FormatG(value).c_str(),
-                             ToTerminal(BigValueText(value)).c_str());
+                             ToTerminal(FormatBigValue(value)).c_str());
                 current = value;
                 stats.AddSample(value);
                 ++printed;

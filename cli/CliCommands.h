@@ -20,10 +20,6 @@ struct StreamOptions {
     bool stats = false;        // print the statistics table when the stream ends
 };
 
-// A reading as a pane shows it in large type: number, blank, prefix and "W" (12.34 mW), or
-// "OutW" beyond the measuring ranges. Single-byte text: the micro prefix is the byte 0xB5.
-std::string BigValueText(float value);
-
 int Ports(FILE* out);
 // `ports` empty: every listed port; a port that cannot be opened is then only noted.
 int Probe(const std::vector<std::string>& ports, FILE* out, FILE* err);

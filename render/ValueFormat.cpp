@@ -155,3 +155,9 @@ std::string FormatFixed(double value, int decimals) {
     char buffer[kNumberBuffer + kMaxFixedDecimals];
     return std::string(buffer, WriteFixed(buffer, buffer + sizeof buffer, value, clamped));
 }
+
+std::string FormatBigValue(float value) {
+    std::string number, prefix;
+    FormatNumberAndPrefix(number, prefix, FindRange(value, 0), value);
+    return number + prefix + "W";
+}

@@ -41,6 +41,10 @@ void FormatNumberAndPrefix(std::string& number, std::string& prefix, const Range
 // on; "Out" for NaN.
 void FormatPercent(std::string& out, float value);
 
+// A reading as a pane shows it in large type: number, blank, prefix and "W" (12.34 mW), or
+// "OutW" beyond the measuring ranges.
+std::string FormatBigValue(float value);
+
 // printf's "%.Nf" in the "C" locale; decimals is clamped into 0..kMaxFixedDecimals.
 inline constexpr int kMaxFixedDecimals = 40;
 std::string FormatFixed(double value, int decimals);
