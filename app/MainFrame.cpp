@@ -2,9 +2,9 @@
 
 #include "app/AboutDlg.h"
 #include "app/KelvarinDoc.h"
-#include "app/MessageBox.h"
 #include "channel/KelvarinView.h"
 #include "detectors/ConfigDamageReport.h"
+#include "gui/MessageBox.h"
 #include "res/CommandIds.h"
 #include "settings/DataRoot.h"
 #include "settings/ProfileStore.h"

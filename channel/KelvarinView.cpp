@@ -2,9 +2,9 @@
 
 #include "channel/KelvarinView.h"
 
-#include "app/MessageBox.h"
 #include "channel/ScaleSelect.h"
 #include "detectors/DetectorDlg.h"
+#include "gui/MessageBox.h"
 #include "link/DetectorProtocol.h"
 #include "link/Ticks.h"
 #include "res/CommandIds.h"

@@ -3,6 +3,7 @@
 #include "channel/KelvarinView.h"
 
 #include "channel/ScaleSelect.h"
+#include "gui/SingleByteText.h"
 #include "render/StatisticsTable.h"
 #include "render/ValueFormat.h"
 #include "res/CommandIds.h"
@@ -20,15 +21,6 @@ namespace {
 
 const QColor kBlack(0, 0, 0);
 const QColor kRed(255, 0, 0);
-
-QString Text(const std::string& singleByte) {
-    return QString::fromLatin1(singleByte.data(), static_cast<qsizetype>(singleByte.size()));
-}
-
-// Text with its top-left corner at (x, y).
-void TextAt(QPainter& painter, int x, int y, const QString& text) {
-    painter.drawText(QPoint(x, y + painter.fontMetrics().ascent()), text);
-}
 
 } // namespace
 
@@ -98,10 +90,10 @@ void CKelvarinView::RenderInto(QImage& image) {
     painter.setPen(kBlack);
     painter.setFont(m_fontLarge);
     painter.drawText(QRect(0, 10, width() - 5, height() - 10), Qt::AlignRight | Qt::AlignTop,
-                     Text(m_config.m_strTitle));
+                     ToQt(m_config.m_strTitle));
     painter.setFont(m_fontSmall);
-    TextAt(painter, 10, 10, Text(m_config.m_strName));
-    TextAt(painter, 10, 30, Text(m_config.m_strSerial));
+    TextAt(painter, 10, 10, ToQt(m_config.m_strName));
+    TextAt(painter, 10, 30, ToQt(m_config.m_strSerial));
 }
 
 void CKelvarinView::paintEvent(QPaintEvent*) {
@@ -114,7 +106,7 @@ void CKelvarinView::paintEvent(QPaintEvent*) {
 }
 
 void CKelvarinView::PaintRealTime(QPainter& painter, float value, bool alarm) {
-    const QString text = Text(FormatBigValue(value));
+    const QString text = ToQt(FormatBigValue(value));
     painter.setFont(m_fontValue);
     painter.setPen(alarm ? kRed : kBlack);
     const QFontMetrics metrics = painter.fontMetrics();
@@ -130,8 +122,8 @@ void CKelvarinView::PaintStatistics(QPainter& painter, float value, bool alarm) 
     const QFontMetrics metrics = painter.fontMetrics();
     int y = 35;
     for (const auto& [label, text] : StatisticsTableLines(stats, value)) {
-        TextAt(painter, 25, y, Text(label));
-        TextAt(painter, valueColumn, y, Text(text));
+        TextAt(painter, 25, y, ToQt(label));
+        TextAt(painter, valueColumn, y, ToQt(text));
         y += metrics.height();
     }
 }
@@ -140,7 +132,7 @@ void CKelvarinView::PaintGraphic(QPainter& painter, float value, bool alarm) {
     painter.setFont(QFont());
     painter.setPen(alarm ? kRed : kBlack);
     painter.drawText(QRect(0, 10, width(), height() - 10), Qt::AlignHCenter | Qt::AlignTop,
-                     Text(FormatBigValue(value)));
+                     ToQt(FormatBigValue(value)));
     painter.setPen(kBlack);
     painter.setBrush(Qt::white);
     // Drawn from a copy so the polling thread never waits for a paint.

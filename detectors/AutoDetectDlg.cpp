@@ -3,6 +3,7 @@
 #include "detectors/ChannelConfigFile.h"
 #include "detectors/ConfigDamageReport.h"
 #include "detectors/PositionDlg.h"
+#include "gui/SingleByteText.h"
 #include "link/DetectorProtocol.h"
 #include "link/PortList.h"
 
@@ -31,15 +32,6 @@ constexpr int kAssignableRows = 8;
 
 constexpr int kPortWidth = 60;
 constexpr int kPortMaxWidth = 200;
-
-// Texts travel as single-byte text: Latin-1 keeps every byte of a device path or meter reply.
-QString ToQt(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string ToStd(const QString& text) {
-    return text.toLatin1().toStdString();
-}
 
 // The leading decimal number of the text, 0 when there is none; never fails.
 int32_t PositionFromText(const QString& text) {

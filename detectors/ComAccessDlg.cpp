@@ -1,6 +1,7 @@
 #include "detectors/ComAccessDlg.h"
 
-#include "app/MessageBox.h"
+#include "gui/MessageBox.h"
+#include "gui/SingleByteText.h"
 #include "link/DetectorProtocol.h"
 #include "link/PortList.h"
 #include "settings/ProfileStore.h"
@@ -14,11 +15,6 @@ namespace {
 
 const QString kSection = QStringLiteral("SerialCom");
 const QString kKey = QStringLiteral("Com");
-
-// Port names travel as single-byte text: Latin-1 gives back the very bytes of a device path.
-QString ToQt(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 } // namespace
 
@@ -73,7 +69,7 @@ void CComAccessDlg::OnInitDialog() {
         m_comboPort->addItem(ToQt(port));
 
     const QString last = ReadProfileString(kSection, kKey);
-    m_strPort = last.toLatin1().toStdString();
+    m_strPort = ToStd(last);
     const int found = m_comboPort->findText(last, Qt::MatchFixedString); // case-insensitive
     m_comboPort->setCurrentIndex(found >= 0 ? found : (m_comboPort->count() > 0 ? 0 : -1));
 }
@@ -85,7 +81,7 @@ void CComAccessDlg::OnOK() {
         KelvarinMessageBox(this, QStringLiteral("No serial port selected."));
         return;
     }
-    m_strPort = m_comboPort->itemText(index).toLatin1().toStdString();
+    m_strPort = ToStd(m_comboPort->itemText(index));
 
     const std::string device = ComAccess::DevicePath(m_strPort);
     if (Open(device, static_cast<uint32_t>(m_nBaudRate))) {

@@ -1,6 +1,6 @@
 #include "detectors/ConfigDamageReport.h"
 
-#include "app/MessageBox.h"
+#include "gui/MessageBox.h"
 
 #include <QString>
 

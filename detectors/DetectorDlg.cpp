@@ -1,7 +1,7 @@
 #include "detectors/DetectorDlg.h"
 
-#include "app/DataExchange.h"
-#include "app/MessageBox.h"
+#include "gui/DataExchange.h"
+#include "gui/MessageBox.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

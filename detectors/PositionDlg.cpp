@@ -1,6 +1,6 @@
 #include "detectors/PositionDlg.h"
 
-#include "app/DataExchange.h"
+#include "gui/DataExchange.h"
 
 #include <QGridLayout>
 #include <QLabel>

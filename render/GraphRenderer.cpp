@@ -1,5 +1,6 @@
 #include "render/GraphRenderer.h"
 
+#include "gui/SingleByteText.h"
 #include "render/ValueFormat.h"
 
 #include <QFontMetrics>
@@ -14,10 +15,6 @@ const QColor kGridColour(60, 60, 60);
 const QColor kLevelColour(255, 0, 0);
 const QColor kCurveColour(0, 0, 255);
 
-QString Text(const std::string& singleByte) {
-    return QString::fromLatin1(singleByte.data(), static_cast<qsizetype>(singleByte.size()));
-}
-
 QPen SolidPen(const QColor& colour, int width) {
     QPen pen(colour, width, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
     return pen;
@@ -29,11 +26,6 @@ void LineTo(QPainter& painter, int x1, int y1, int x2, int y2) {
         painter.drawLine(x1, y1, x2, y2 > y1 ? y2 - 1 : y2 + 1);
     else
         painter.drawLine(x1, y1, x2 > x1 ? x2 - 1 : x2 + 1, y2);
-}
-
-// Text with its top-left corner at (x, y).
-void TextAt(QPainter& painter, int x, int y, const QString& text) {
-    painter.drawText(QPoint(x, y + painter.fontMetrics().ascent()), text);
 }
 
 } // namespace
@@ -137,7 +129,7 @@ void CGraphRenderer::DrawCursor(QPainter& painter) const {
     FormatValue(value, m_fCursorValue, 0);
     const QString text = QStringLiteral("Cursor at : %1 Sec, ")
                              .arg(QString::fromStdString(FormatFixed(m_fCursorTime, 1))) +
-                         Text(value + m_strUnit);
+                         ToQt(value + m_strUnit);
     TextAt(painter, r.right - painter.fontMetrics().horizontalAdvance(text) - 20, 10, text);
     painter.setPen(SolidPen(kLevelColour, 2));
     painter.setBrush(Qt::NoBrush);
@@ -158,7 +150,7 @@ void CGraphRenderer::DrawTimeLabels(QPainter& painter) const {
     std::vector<QString> texts;
     std::vector<std::pair<int, int>> extents;
     for (const AxisLabel& label : labels) {
-        texts.push_back(Text(label.text));
+        texts.push_back(ToQt(label.text));
         const int x = label.position - metrics.horizontalAdvance(texts.back()) / 2;
         extents.emplace_back(x, x + metrics.horizontalAdvance(texts.back()));
     }
@@ -172,7 +164,7 @@ void CGraphRenderer::DrawValueLabels(QPainter& painter) const {
     const QFontMetrics metrics = painter.fontMetrics();
     for (const AxisLabel& label :
          ValueLabels(m_fYMin, m_fYMax, m_rcPlot, m_nFirstRange, m_strUnit)) {
-        const QString text = Text(label.text);
+        const QString text = ToQt(label.text);
         TextAt(painter, m_rcPlot.left - 3 - metrics.horizontalAdvance(text),
                label.position - metrics.height() / 2, text);
     }

@@ -4,10 +4,12 @@
 #  2. the threaded tests (polling threads against painting and resets, the application's start
 #     and close with meters streaming) under ThreadSanitizer, which must report nothing;
 #  3. every fuzz target for a short fixed time (FUZZ_SECONDS, 20 by default).
+# Before building, the include arrows between the folders are checked (scripts/check-layers.sh).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 "$root/scripts/setup.sh"
+"$root/scripts/check-layers.sh"
 export QT_QPA_PLATFORM=offscreen
 
 build="$root/build-asan"

@@ -3,9 +3,9 @@
 // configuration files.
 
 #include "detectors/AutoDetectDlg.h"
-#include "app/MessageBox.h"
 #include "detectors/ChannelConfigFile.h"
 #include "detectors/PositionDlg.h"
+#include "gui/MessageBox.h"
 #include "sim/MeterSimulator.h"
 #include "support/TempHome.h"
 

@@ -2,7 +2,7 @@
 // chosen pseudo-terminal, a port held elsewhere, and OK with nothing selected.
 
 #include "detectors/ComAccessDlg.h"
-#include "app/MessageBox.h"
+#include "gui/MessageBox.h"
 #include "settings/ProfileStore.h"
 #include "support/PtyPair.h"
 #include "support/TempHome.h"

@@ -1,9 +1,9 @@
 // The detector, position and scale dialogs driven through their real controls.
 
-#include "app/MessageBox.h"
 #include "channel/ScaleSelect.h"
 #include "detectors/DetectorDlg.h"
 #include "detectors/PositionDlg.h"
+#include "gui/MessageBox.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

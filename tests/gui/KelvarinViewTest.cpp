@@ -1,8 +1,8 @@
 // A pane against a simulated meter on a pseudo-terminal, on the offscreen platform.
 
 #include "channel/KelvarinView.h"
-#include "app/MessageBox.h"
 #include "detectors/ChannelConfigFile.h"
+#include "gui/MessageBox.h"
 #include "link/NumberText.h"
 #include "res/CommandIds.h"
 #include "sim/MeterSimulator.h"

@@ -3,9 +3,9 @@
 
 #include "app/MainFrame.h"
 #include "app/GridRule.h"
-#include "app/MessageBox.h"
 #include "channel/KelvarinView.h"
 #include "detectors/ChannelConfigFile.h"
+#include "gui/MessageBox.h"
 #include "res/CommandIds.h"
 #include "sim/MeterSimulator.h"
 #include "support/Subprocess.h"

@@ -1,6 +1,7 @@
-#include "app/DataExchange.h"
+#include "gui/DataExchange.h"
 
-#include "app/MessageBox.h"
+#include "gui/MessageBox.h"
+#include "gui/SingleByteText.h"
 #include "link/NumberText.h"
 
 #include <QCheckBox>
@@ -60,10 +61,10 @@ void CDataExchange::Text(QLineEdit* edit, std::string& value) {
         return;
     m_pLastControl = edit;
     if (!m_bSaveAndValidate) {
-        edit->setText(QString::fromLatin1(value.data(), static_cast<qsizetype>(value.size())));
+        edit->setText(ToQt(value));
         return;
     }
-    value = edit->text().toLatin1().toStdString();
+    value = ToStd(edit->text());
 }
 
 void CDataExchange::Check(QCheckBox* box, bool& value) {
