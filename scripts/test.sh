@@ -25,24 +25,6 @@ fi
   ctest --output-on-failure -j "$(nproc)"
 )
 
-tsan="$root/build-tsan"
-threaded=(kelvarin_link_tests kelvarin_sim_tests kelvarin_e2e_tests KelvarinViewTest
-          AutoDetectDlgTest MainFrameTest)
-if [ ! -f "$tsan/build.ninja" ]; then
-  cmake -S "$root" -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVARIN_WERROR=ON \
-    -DKELVARIN_SANITIZE=thread -DKELVARIN_BUILD_BENCH=OFF >/dev/null
-fi
-"$root/scripts/build.sh" "$tsan" "${threaded[@]}" kelvarin-cli kelvarin-sim
-# Qt's own libraries are not instrumented: races inside them (its thread pool) are not ours.
-export TSAN_OPTIONS="suppressions=$root/tests/tsan.supp halt_on_error=1 exitcode=66"
-for program in "${threaded[@]}"; do
-  echo "== ThreadSanitizer: $program"
-  if ! "$tsan/tests/$program" > "$tsan/$program.log" 2>&1; then
-    cat "$tsan/$program.log"
-    echo "ThreadSanitizer run failed: $program"
-    exit 1
-  fi
-  tail -n 1 "$tsan/$program.log"
-done
+"$root/scripts/tsan.sh"
 
 "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-20}"
