@@ -70,6 +70,8 @@ public:
     bool IsStreaming() const { return m_streaming.load(); }
     int Wavelength() const { return m_wavelength.load(); }
     bool Anticipation() const { return m_anticipation.load(); }
+    // False once the port that was opened is closed again: nobody listens, nothing is sent.
+    bool HasListener() const { return m_listening.load(); }
     // Reading lines written whole to the port since Start.
     uint64_t ReadingsSent() const { return m_readingsSent.load(); }
 
@@ -103,6 +105,7 @@ private:
     std::atomic<int> m_wavelength{1064};
     std::atomic<bool> m_anticipation{true};
     std::atomic<uint64_t> m_readingsSent{0};
+    std::atomic<bool> m_listening{true};
 
     // Used by the thread only.
     CMeterCommandReader m_reader;

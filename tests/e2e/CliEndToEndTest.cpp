@@ -172,7 +172,7 @@ TEST(CliEndToEnd, StreamEndsCleanlyOnHangUpAndOnInterrupt) {
         Subprocess stream({kCli, "stream", meter.PortPath()});
         ASSERT_TRUE(stream.WaitForOutput("\n", 10000));
         // The micro prefix reaches the terminal as UTF-8.
-        EXPECT_TRUE(stream.WaitForOutput("\t2.500 \xC2\xB5W\n", 1000));
+        EXPECT_TRUE(stream.WaitForOutput("\t2.500 \xC2\xB5W\n", 10000));
         meter.SetFault(MeterFault::HangUp);
         const ProcessResult r = stream.Finish(10000);
         EXPECT_FALSE(r.timedOut);

@@ -1,6 +1,7 @@
 #include "link/DetectorProtocol.h"
 #include "link/ComAccess.h"
 #include "support/PtyPair.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -33,15 +34,13 @@ TEST(DetectorProtocol, ReplyIsReadUpToItsZeroByteAndNeverPastItsBuffer) {
     EXPECT_EQ(Protocol::ReadReply(port), "") << "nothing queued";
 
     pty.Send(std::string(600, 'x'));
-    for (int i = 0; i < 100 && port.QueuedInputCount() < 600; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_TRUE(WaitUntil([&] { return port.QueuedInputCount() >= 600; }));
     EXPECT_EQ(Protocol::ReadReply(port), std::string(Protocol::kReplyBufferSize - 1, 'x'));
     EXPECT_EQ(port.QueuedInputCount(), 600 - static_cast<int>(Protocol::kReplyBufferSize - 1));
     Protocol::ReadReply(port);
 
     pty.Send(std::string("PM\0junk", 7));
-    for (int i = 0; i < 100 && port.QueuedInputCount() < 7; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_TRUE(WaitUntil([&] { return port.QueuedInputCount() >= 7; }));
     EXPECT_EQ(Protocol::ReadReply(port), "PM");
 }
 
@@ -53,7 +52,7 @@ TEST(DetectorProtocol, CloseSendsStopThenClosesAndPermissionHintNamesTheGroup) {
     Protocol::CloseMeter(port);
     EXPECT_FALSE(port.IsOpen());
     std::string sent;
-    for (const auto& b : pty.Receive(4, 500))
+    for (const auto& b : pty.Receive(4, 10000))
         sent += b.value;
     EXPECT_EQ(sent, "*CSU");
 

@@ -1,4 +1,5 @@
 #include "sim/MeterSimulator.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -42,11 +43,16 @@ public:
             std::this_thread::sleep_for(milliseconds(5));
         }
     }
-    // Everything received for `ms`, or until `until` has arrived when it is not empty.
-    std::string Read(int ms, const std::string& until = "") {
+    // Everything that arrives for `ms`: for what must not come, and to empty the port.
+    std::string Read(int ms) {
+        return ReadUntil([](const std::string&) { return false; }, ms);
+    }
+    // What arrives until `done` holds for it or the (generous) time passes.
+    template <class Done>
+    std::string ReadUntil(Done done, int ms = static_cast<int>(kGenerousDeadline.count())) {
         std::string text;
         auto deadline = Clock::now() + milliseconds(ms);
-        while (Clock::now() < deadline && (until.empty() || text.find(until) == text.npos)) {
+        while (Clock::now() < deadline && !done(text)) {
             pollfd pfd{m_fd, POLLIN, 0};
             if (poll(&pfd, 1, 10) <= 0)
                 continue;
@@ -57,6 +63,9 @@ public:
             text.append(buffer, static_cast<size_t>(got));
         }
         return text;
+    }
+    std::string ReadLine() {
+        return ReadUntil([](const std::string& text) { return text.find('\n') != text.npos; });
     }
 
 private:
@@ -76,6 +85,12 @@ size_t Count(const std::string& text, const std::string& what) {
     for (size_t at = text.find(what); at != text.npos; at = text.find(what, at + 1))
         ++count;
     return count;
+}
+
+// The text after the last `marker`, or all of it when there is none.
+std::string AfterLast(const std::string& text, const std::string& marker) {
+    const size_t at = text.rfind(marker);
+    return at == text.npos ? text : text.substr(at + marker.size());
 }
 
 } // namespace
@@ -103,9 +118,9 @@ TEST(MeterSimulator, AnswersAndStreamsOnAPseudoTerminal) {
     ASSERT_GE(port.Fd(), 0);
 
     port.WriteSlowly("*NAM");
-    EXPECT_EQ(port.Read(2000, "\n"), meter.Profile().name + "\r\n");
+    EXPECT_EQ(port.ReadLine(), meter.Profile().name + "\r\n");
     port.WriteSlowly("*SNN");
-    EXPECT_EQ(port.Read(2000, "\n"), meter.Profile().serialReply + "\r\n");
+    EXPECT_EQ(port.ReadLine(), meter.Profile().serialReply + "\r\n");
     std::vector<ReceivedByte> bytes = meter.ReceivedBytes();
     ASSERT_EQ(bytes.size(), 8u);
     EXPECT_EQ(bytes[4].byte, '*');
@@ -114,35 +129,44 @@ TEST(MeterSimulator, AnswersAndStreamsOnAPseudoTerminal) {
     // The "*SNN" bytes were written at least three pauses after the reply to "*NAM".
     EXPECT_GE(bytes[7].timeMs - bytes[0].timeMs, 15.0);
 
+    // 20 readings per second: ten lines take at least nine intervals (the first goes at once).
     meter.SetReadingsPerSecond(20);
+    const auto streamStart = Clock::now();
     port.WriteSlowly("*CAU");
-    std::string stream = port.Read(1000);
+    std::string stream =
+        port.ReadUntil([](const std::string& text) { return Count(text, "\r\n") >= 10; });
+    const auto streamTook = Clock::now() - streamStart;
     EXPECT_TRUE(meter.IsStreaming());
     EXPECT_EQ(stream.substr(0, 11), "1.234E-03\r\n");
     EXPECT_EQ(Count(stream, "1.234E-03\r\n") * 11, stream.size()) << stream; // whole lines only
-    size_t lines = Count(stream, "\r\n");
+    const size_t lines = Count(stream, "\r\n");
     EXPECT_GE(lines, 10u);
-    EXPECT_LE(lines, 30u);
+    EXPECT_GE(streamTook, milliseconds(9 * 50));
 
+    // A new wavelength changes every reading from the one after the command on.
     port.WriteSlowly("*PWC  532");
-    std::this_thread::sleep_for(milliseconds(200));
-    EXPECT_EQ(meter.Wavelength(), 532);
-    port.Read(100); // readings taken before the change
-    std::string at532 = port.Read(300);
-    EXPECT_NE(at532.find("E-03\r\n"), std::string::npos);
-    EXPECT_EQ(at532.find("1.234E-03"), std::string::npos);
+    EXPECT_TRUE(WaitUntil([&] { return meter.Wavelength() == 532; }));
+    const std::string changed = port.ReadUntil([](const std::string& text) {
+        return Count(AfterLast(text, "1.234E-03\r\n"), "E-03\r\n") >= 3;
+    });
+    EXPECT_GE(Count(AfterLast(changed, "1.234E-03\r\n"), "E-03\r\n"), 3u) << changed;
+    const std::string later =
+        port.ReadUntil([](const std::string& text) { return Count(text, "\r\n") >= 3; });
+    EXPECT_GE(Count(later, "E-03\r\n"), 3u) << later;
+    EXPECT_EQ(later.find("1.234E-03"), std::string::npos) << later;
 
     port.WriteSlowly("*CSU");
-    port.Read(200);
-    EXPECT_FALSE(meter.IsStreaming());
+    EXPECT_TRUE(WaitUntil([&] { return !meter.IsStreaming(); }));
+    port.Read(200); // what was sent before the command
     EXPECT_EQ(port.Read(300), "");
     EXPECT_GE(meter.ReadingsSent(), lines);
     EXPECT_EQ(meter.SentReadings().size(), meter.ReadingsSent());
 
     // Closed port: nobody listens, so nothing is written or counted.
     port.WriteSlowly("*CAU");
+    EXPECT_TRUE(WaitUntil([&] { return meter.IsStreaming(); }));
     port.Close();
-    std::this_thread::sleep_for(milliseconds(100));
+    EXPECT_TRUE(WaitUntil([&] { return !meter.HasListener(); }));
     uint64_t sent = meter.ReadingsSent();
     std::this_thread::sleep_for(milliseconds(300));
     EXPECT_EQ(meter.ReadingsSent(), sent);
@@ -155,21 +179,31 @@ TEST(MeterSimulator, FaultsCorruptSilenceAndUnplug) {
     SlavePort port(meter.PortPath());
     meter.SetFault(MeterFault::NonNumberLines);
     port.WriteSlowly("*CAU");
-    std::string text = port.Read(600);
+    std::string text = port.ReadUntil([](const std::string& got) {
+        return Count(got, "\r\nERR\r\n") >= 2 && Count(got, "\r\nOVER RANGE\r\n") >= 2;
+    });
     EXPECT_GE(Count(text, "\r\nERR\r\n"), 2u) << text;
     EXPECT_GE(Count(text, "\r\nOVER RANGE\r\n"), 2u) << text;
 
+    // From the first reading ended by a blank on, no line ends at all.
     meter.SetFault(MeterFault::NoLineEnd);
-    port.Read(100);
-    text = port.Read(500);
-    EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
-    EXPECT_GE(Count(text, "1.234E-03 "), 3u) << text;
+    text = port.ReadUntil([](const std::string& got) {
+        const size_t first = got.find("1.234E-03 ");
+        return first != got.npos && Count(got.substr(first), "1.234E-03 ") >= 3;
+    });
+    const size_t first = text.find("1.234E-03 ");
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_EQ(text.find_first_of("\r\n", first), std::string::npos) << text;
+    EXPECT_GE(Count(text.substr(first), "1.234E-03 "), 3u) << text;
 
     meter.SetFault(MeterFault::Silence);
-    port.Read(100);
+    port.Read(200); // what was sent before the fault
     port.WriteSlowly("*NAM");
+    EXPECT_TRUE(WaitUntil([&] {
+        const auto commands = meter.ReceivedCommands();
+        return !commands.empty() && commands.back().kind == MeterCommand::AskName;
+    }));
     EXPECT_EQ(port.Read(400), "");
-    EXPECT_EQ(meter.ReceivedCommands().back().kind, MeterCommand::AskName);
 
     meter.SetFault(MeterFault::HangUp);
     bool gone = false;
