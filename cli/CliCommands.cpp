@@ -4,7 +4,7 @@
 #include "detectors/ChannelConfigFile.h"
 #include "link/ComAccess.h"
 #include "link/DetectorProtocol.h"
-#include "link/LineBuffer.h"
+#include "link/MeterStream.h"
 #include "link/NumberText.h"
 #include "link/PortList.h"
 #include "render/Statistics.h"
@@ -194,38 +194,29 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
     stats.Reset();
     stats.m_bEnabled = true;
     float current = 0.0f;
-    CLineBuffer lines;
+    CMeterStream meter(port, config.m_fGain, config.m_fOffset);
     long long printed = 0;
     Clock::time_point lastReading = Clock::now();
     int status = kSuccess;
     const auto done = [&] { return options.count >= 0 && printed >= options.count; };
     while (!done() && !stop.load()) {
-        char buffer[Protocol::kStreamBufferSize] = {};
-        const int queued = port.QueuedInputCount();
-        // Ask for one byte when nothing is queued, so that a port that has gone away is noticed.
-        const uint32_t wanted =
-            queued > 0 ? std::min<uint32_t>(static_cast<uint32_t>(queued), sizeof buffer - 1) : 1;
-        const int got = port.ReadData(buffer, wanted);
-        if (got < 0) {
+        const bool alive = meter.Poll([&](float value) {
+            if (done())
+                return;
+            const double t = std::chrono::duration<double>(Clock::now() - connected).count();
+            std::fprintf(out, "%s\t%s\t%s\n", FormatG(t).c_str(), FormatG(value).c_str(),
+                         ToTerminal(FormatBigValue(value)).c_str());
+            current = value;
+            stats.AddSample(value);
+            ++printed;
+            lastReading = Clock::now();
+        });
+        std::fflush(out);
+        if (!alive) {
             std::fprintf(err, "%s: the meter stopped answering: %s", options.port.c_str(),
                          port.LastError().c_str());
             status = kFailure;
             break;
-        }
-        if (got > 0) {
-            lines.Append(buffer, static_cast<size_t>(got));
-            lines.TakeReadings(config.m_fGain, config.m_fOffset, [&](float value) {
-                if (done())
-                    return;
-                const double t = std::chrono::duration<double>(Clock::now() - connected).count();
-                std::fprintf(out, "%s\t%s\t%s\n", FormatG(t).c_str(), FormatG(value).c_str(),
-                             ToTerminal(FormatBigValue(value)).c_str());
-                current = value;
-                stats.AddSample(value);
-                ++printed;
-                lastReading = Clock::now();
-            });
-            std::fflush(out);
         }
         if (options.timeoutSeconds > 0 &&
             std::chrono::duration<double>(Clock::now() - lastReading).count() >

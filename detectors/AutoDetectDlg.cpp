@@ -2,6 +2,7 @@
 
 #include "detectors/ChannelConfigFile.h"
 #include "detectors/ConfigDamageReport.h"
+#include "detectors/DetectorOrder.h"
 #include "detectors/PositionDlg.h"
 #include "gui/SingleByteText.h"
 #include "link/DetectorProtocol.h"
@@ -22,7 +23,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
-#include <numeric>
 #include <string>
 
 namespace {
@@ -228,16 +228,7 @@ int CAutoDetectDlg::SortRows(int follow) {
             items[static_cast<size_t>(row)][static_cast<size_t>(column)] =
                 m_list->takeItem(row, column);
     }
-    // Stored or chosen positions first, ascending; detectors without one keep the port order.
-    std::vector<int> order(static_cast<size_t>(rows));
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        const int32_t ka = keys[static_cast<size_t>(a)];
-        const int32_t kb = keys[static_cast<size_t>(b)];
-        if ((ka < 0) != (kb < 0))
-            return kb < 0;
-        return ka >= 0 && ka < kb;
-    });
+    const std::vector<int> order = DetectorListOrder(keys);
     int moved = -1;
     for (int row = 0; row < rows; ++row) {
         const int from = order[static_cast<size_t>(row)];

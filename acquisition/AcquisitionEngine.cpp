@@ -1,0 +1,117 @@
+#include "acquisition/AcquisitionEngine.h"
+
+#include <chrono>
+#include <utility>
+
+namespace {
+
+constexpr int kPollMs = 10;
+
+class CSystemClock : public IAcquisitionClock {
+public:
+    uint64_t MonotonicMs() override {
+        using namespace std::chrono;
+        return static_cast<uint64_t>(
+            duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    }
+    std::time_t Now() override { return std::time(nullptr); }
+    void SleepMs(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+};
+
+} // namespace
+
+IAcquisitionClock& SystemAcquisitionClock() {
+    static CSystemClock clock;
+    return clock;
+}
+
+bool ScheduleByTimeWindow(std::time_t now, std::time_t start, std::time_t end) {
+    return now < start || now < end;
+}
+
+CAcquisitionRun::CAcquisitionRun(AcquisitionSettings settings, size_t channels, Sampler sampler,
+                                 IAcquisitionClock& clock)
+    : m_settings(settings), m_nChannels(channels), m_sampler(std::move(sampler)), m_clock(clock),
+      m_readings(channels, 0.0f) {}
+
+bool CAcquisitionRun::Begin(const std::string& prefix, const std::vector<std::string>& titles,
+                            bool startedByHand, std::time_t start, std::string& error) {
+    m_strFile = AcquisitionFileName(prefix, start);
+    if (!m_writer.Create(m_strFile, error))
+        return false;
+    if (!m_writer.Append(AcquisitionHeader(titles, startedByHand), error)) {
+        m_writer.Close();
+        return false;
+    }
+    return true;
+}
+
+AcquisitionEnd CAcquisitionRun::Run(std::atomic<bool>& running) {
+    // 64-bit milliseconds: a duration of weeks, or the tick counter's wrap, cannot turn the end
+    // test true early.
+    const uint64_t t0 = m_clock.MonotonicMs();
+    const uint64_t period = static_cast<uint64_t>(std::max(1, m_settings.periodSeconds)) * 1000u;
+    const uint64_t end =
+        t0 + static_cast<uint64_t>(std::max(0, m_settings.durationSeconds)) * 1000u;
+    uint64_t next = t0;
+    if (!running.load())
+        return AcquisitionEnd::Stopped;
+    for (;;) {
+        const uint64_t now = m_clock.MonotonicMs();
+        if (now >= next) {
+            WriteTick();
+            next += period;
+        }
+        const bool over = m_settings.byTime ? m_clock.Now() >= m_settings.end : now >= end;
+        if (over) {
+            running.store(false);
+            return AcquisitionEnd::Completed;
+        }
+        m_clock.SleepMs(kPollMs);
+        if (!running.load())
+            return AcquisitionEnd::Stopped;
+    }
+}
+
+void CAcquisitionRun::WriteTick() {
+    std::fill(m_readings.begin(), m_readings.end(), 0.0f);
+    if (m_sampler)
+        m_sampler(m_readings);
+    m_readings.resize(m_nChannels); // the header's columns, whatever the sampler did
+    m_line.clear();
+    AppendAcquisitionDataLine(m_line, m_clock.Now(), m_readings);
+    std::string error;
+    if (m_writer.Append(m_line, error)) {
+        m_nLines.fetch_add(1);
+        return;
+    }
+    // Reported once; the next ticks keep trying and the lines that can be written are.
+    if (!m_bReported && m_report) {
+        m_bReported = true;
+        m_report(error);
+    }
+}
+
+void CAcquisitionWorker::Start(std::unique_ptr<CAcquisitionRun> run, std::atomic<bool>& running,
+                               Finished finished) {
+    Join();
+    m_run = std::move(run);
+    m_pRunning = &running;
+    CAcquisitionRun* job = m_run.get();
+    m_thread = std::thread([job, &running, finished = std::move(finished)] {
+        const AcquisitionEnd end = job->Run(running);
+        if (finished)
+            finished(end, job->FilePath());
+    });
+}
+
+void CAcquisitionWorker::Stop() {
+    if (m_pRunning)
+        m_pRunning->store(false);
+    Join();
+}
+
+void CAcquisitionWorker::Join() {
+    if (m_thread.joinable())
+        m_thread.join();
+}

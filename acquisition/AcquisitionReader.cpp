@@ -1,0 +1,358 @@
+#include "acquisition/AcquisitionReader.h"
+
+#include "link/NumberText.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kMaxWord = 1023;
+constexpr size_t kChunk = 1 << 20;
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Whitespace-separated words from a source read in chunks, so a file of any size takes a
+// bounded amount of memory. A word inside one chunk is handed out in place.
+class CWordReader {
+public:
+    // `fill` puts up to `size` bytes at `to` and returns how many; 0 at the end, -1 on error.
+    using Fill = std::function<long(char* to, size_t size)>;
+    CWordReader(Fill fill, size_t chunk) : m_fill(std::move(fill)), m_buffer(chunk) {}
+    explicit CWordReader(std::string_view text) : m_text(text), m_pos(0), m_end(text.size()) {}
+
+    bool Failed() const { return m_bFailed; }
+
+    // False at the end of the text.
+    bool Next(std::string_view& word) {
+        if (!m_rest.empty()) {
+            m_word.swap(m_rest);
+            m_rest.clear();
+            word = m_word;
+            return true;
+        }
+        if (!SkipBlanks())
+            return false;
+        const size_t start = m_pos;
+        while (m_pos < m_end && !IsBlank(m_text[m_pos]) && m_pos - start < kMaxWord)
+            ++m_pos;
+        if (m_pos < m_end) {
+            word = m_text.substr(start, m_pos - start);
+            if (word.size() == kMaxWord)
+                SkipWordRest();
+            return true;
+        }
+        // The word runs to the end of the chunk: gather it across chunks.
+        m_word.assign(m_text.data() + start, m_pos - start);
+        while (Refill()) {
+            while (m_pos < m_end && !IsBlank(m_text[m_pos]) && m_word.size() < kMaxWord)
+                m_word += m_text[m_pos++];
+            if (m_pos < m_end || m_word.size() >= kMaxWord)
+                break;
+        }
+        if (m_word.size() >= kMaxWord)
+            SkipWordRest();
+        word = m_word;
+        return true;
+    }
+
+    // The word last read was taken up to `used` characters: the rest is the next word, as a
+    // number read from a stream leaves what follows it.
+    void KeepRest(std::string_view word, size_t used) {
+        if (used < word.size())
+            m_rest.assign(word.substr(used));
+    }
+
+    // True when a character (of any kind) is left.
+    bool HasMore() { return !m_rest.empty() || m_pos < m_end || Refill(); }
+
+    // Skips to just after the next line feed.
+    void SkipLine() {
+        for (;;) {
+            const void* lf =
+                m_pos < m_end ? std::memchr(m_text.data() + m_pos, '\n', m_end - m_pos) : nullptr;
+            if (lf) {
+                m_pos = static_cast<size_t>(static_cast<const char*>(lf) - m_text.data()) + 1;
+                return;
+            }
+            m_pos = m_end;
+            if (!Refill())
+                return;
+        }
+    }
+
+private:
+    bool SkipBlanks() {
+        for (;;) {
+            while (m_pos < m_end && IsBlank(m_text[m_pos]))
+                ++m_pos;
+            if (m_pos < m_end)
+                return true;
+            if (!Refill())
+                return false;
+        }
+    }
+    void SkipWordRest() {
+        for (;;) {
+            while (m_pos < m_end && !IsBlank(m_text[m_pos]))
+                ++m_pos;
+            if (m_pos < m_end || !Refill())
+                return;
+        }
+    }
+    bool Refill() {
+        if (!m_fill || m_bFailed)
+            return false;
+        const long got = m_fill(m_buffer.data(), m_buffer.size());
+        if (got < 0)
+            m_bFailed = true;
+        if (got <= 0)
+            return false;
+        m_text = std::string_view(m_buffer.data(), static_cast<size_t>(got));
+        m_pos = 0;
+        m_end = m_text.size();
+        return true;
+    }
+
+    Fill m_fill;
+    std::vector<char> m_buffer;
+    std::string_view m_text;
+    size_t m_pos = 0;
+    size_t m_end = 0;
+    std::string m_word;
+    std::string m_rest; // the part of a word that a number did not take
+    bool m_bFailed = false;
+};
+
+// A field of the timestamp as "%d" reads it: an optional sign, then digits.
+bool ReadField(std::string_view word, size_t& at, int& value) {
+    size_t i = at;
+    bool negative = false;
+    if (i < word.size() && (word[i] == '+' || word[i] == '-'))
+        negative = word[i++] == '-';
+    const char* first = word.data() + i;
+    const char* last = word.data() + word.size();
+    long long magnitude = 0;
+    const auto [end, ec] = std::from_chars(first, last, magnitude);
+    if (ec != std::errc() || end == first || magnitude > std::numeric_limits<int>::max())
+        return false;
+    value = static_cast<int>(negative ? -magnitude : magnitude);
+    at = static_cast<size_t>(end - word.data());
+    return true;
+}
+
+// mktime is slow (time zone rules); consecutive lines share their hour, so the hour's start is
+// kept and the minutes and seconds added. Daylight saving changes on whole hours.
+class CLocalTimeCache {
+public:
+    bool Convert(int year, int month, int day, int hour, int minute, int second, std::time_t& t) {
+        if (!m_bValid || year != m_year || month != m_month || day != m_day || hour != m_hour) {
+            std::tm fields{};
+            fields.tm_year = year - 1900;
+            fields.tm_mon = month - 1;
+            fields.tm_mday = day;
+            fields.tm_hour = hour;
+            fields.tm_isdst = -1; // the system decides daylight saving
+            const std::time_t start = std::mktime(&fields);
+            if (start == static_cast<std::time_t>(-1))
+                return false;
+            m_bValid = true;
+            m_year = year;
+            m_month = month;
+            m_day = day;
+            m_hour = hour;
+            m_hourStart = start;
+        }
+        t = m_hourStart + minute * 60 + second;
+        return true;
+    }
+
+private:
+    bool m_bValid = false;
+    int m_year = 0, m_month = 0, m_day = 0, m_hour = 0;
+    std::time_t m_hourStart = 0;
+};
+
+bool ParseTimestamp(std::string_view word, CLocalTimeCache& cache, std::time_t& t) {
+    int fields[6] = {};
+    const char separators[5] = {'/', '/', '-', ':', ':'};
+    size_t at = 0;
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0) {
+            if (at >= word.size() || word[at] != separators[i - 1])
+                return false;
+            ++at;
+        }
+        if (!ReadField(word, at, fields[i]))
+            return false;
+    }
+    const int day = fields[0], month = fields[1], year = fields[2];
+    const int hour = fields[3], minute = fields[4], second = fields[5];
+    if (year < 1900 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 ||
+        minute < 0 || minute > 59 || second < 0 || second > 59)
+        return false;
+    return cache.Convert(year, month, day, hour, minute, second, t);
+}
+
+// A reading is the number at the start of its word, as a stream reads it (sign, digits, point,
+// exponent of any width); what follows it in the word is read next. Returns the characters taken,
+// 0 for a word that does not begin with a number. The words the writer uses for values that are
+// not finite are taken whole.
+size_t ParseReading(std::string_view word, float& value) {
+    const bool negative = !word.empty() && word[0] == '-';
+    const std::string_view bare = negative ? word.substr(1) : word;
+    if (bare == "inf" || bare == "nan") {
+        value = bare == "inf" ? INFINITY : NAN;
+        value = negative ? -value : value;
+        return word.size();
+    }
+    const size_t length = ScanFloatPrefix(word);
+    if (length == 0)
+        return 0;
+    std::string_view number = word.substr(0, length);
+    if (number[0] == '+')
+        number.remove_prefix(1); // from_chars takes no plus sign
+    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+    (void)end;
+    if (ec == std::errc::result_out_of_range && !ParseLeadingFloat(word, value))
+        return 0; // saturates to infinity or zero otherwise
+    return length;
+}
+
+bool ParseCount(std::string_view word, int64_t& count) {
+    const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), count);
+    return ec == std::errc() && end == word.data() + word.size() && count >= 0;
+}
+
+void Read(CWordReader& words, CAcquisitionData& data) {
+    std::string_view word;
+    if (!words.Next(word) || !ParseCount(word, data.m_nChannels)) {
+        if (!words.Failed())
+            data.m_messages.emplace_back("Bad File Format");
+        data.m_bStopped = true;
+        return;
+    }
+    bool separator = false;
+    while (words.Next(word)) {
+        if (word[0] == '-') {
+            separator = true;
+            break;
+        }
+        data.m_names.emplace_back(word);
+    }
+    if (static_cast<int64_t>(data.m_names.size()) != data.m_nChannels)
+        data.m_messages.emplace_back("Bad File Format");
+    if (separator)
+        words.SkipLine();
+
+    CLocalTimeCache cache;
+    while (words.HasMore()) {
+        if (!words.Next(word))
+            break;
+        std::time_t t = 0;
+        if (!ParseTimestamp(word, cache, t)) {
+            data.m_messages.emplace_back("Bad Date Format");
+            data.m_messages.emplace_back(word);
+            data.m_bStopped = true;
+            return;
+        }
+        if (!data.m_bHasStart) {
+            data.m_bHasStart = true;
+            data.m_timeStart = t;
+        }
+        const auto elapsed = static_cast<float>(t - data.m_timeStart);
+        for (int64_t j = 1; j <= data.m_nChannels; ++j) {
+            if (!words.Next(word))
+                return;
+            float value = 0.0f;
+            const size_t used = ParseReading(word, value);
+            if (used == 0) {
+                data.m_messages.emplace_back("Bad Value Format");
+                data.m_messages.emplace_back(word);
+                data.m_bStopped = true;
+                return;
+            }
+            words.KeepRest(word, used);
+            if (j <= CAcquisitionData::kSeries)
+                data.m_series[static_cast<size_t>(j - 1)].push_back({elapsed, value});
+        }
+        ++data.m_nLines;
+    }
+}
+
+} // namespace
+
+bool ParseAcquisitionTimestamp(std::string_view word, std::time_t& t) {
+    CLocalTimeCache cache;
+    return ParseTimestamp(word, cache, t);
+}
+
+CAcquisitionData ReadAcquisitionText(std::string_view text) {
+    CAcquisitionData data;
+    CWordReader words(text);
+    Read(words, data);
+    return data;
+}
+
+CAcquisitionData ReadAcquisitionText(std::string_view text, size_t chunkSize) {
+    CAcquisitionData data;
+    size_t at = 0;
+    CWordReader words(
+        [&](char* to, size_t size) -> long {
+            const size_t n = std::min(size, text.size() - at);
+            std::memcpy(to, text.data() + at, n);
+            at += n;
+            return static_cast<long>(n);
+        },
+        std::max<size_t>(1, chunkSize));
+    Read(words, data);
+    return data;
+}
+
+bool LoadAcquisitionFile(const std::string& path, CAcquisitionData& data, std::string& error) {
+    data = CAcquisitionData();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = "Unable to open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        // A device or a pipe could feed words for ever.
+        ::close(fd);
+        error = "Unable to open " + path + ": not a regular file";
+        return false;
+    }
+    int readError = 0;
+    CWordReader words(
+        [fd, &readError](char* to, size_t size) -> long {
+            for (;;) {
+                const ssize_t n = ::read(fd, to, size);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0)
+                    readError = errno;
+                return static_cast<long>(n);
+            }
+        },
+        kChunk);
+    Read(words, data);
+    ::close(fd);
+    if (words.Failed()) {
+        error = "Unable to read " + path + ": " + std::strerror(readError);
+        return false;
+    }
+    return true;
+}

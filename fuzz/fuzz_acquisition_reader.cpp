@@ -1,0 +1,55 @@
+// Fuzzes the acquisition file reader: any bytes a damaged, foreign or half-written file holds.
+// Besides the sanitizers' checks: the reader never holds more points than the words it was given,
+// a stopped load says why, and the same bytes read whole and in small pieces give the same
+// result.
+
+#include "acquisition/AcquisitionReader.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace {
+
+void Check(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "acquisition reader fuzz: %s\n", what);
+        std::abort();
+    }
+}
+
+bool Same(const CAcquisitionData& a, const CAcquisitionData& b) {
+    if (a.m_names != b.m_names || a.m_messages != b.m_messages || a.m_nLines != b.m_nLines ||
+        a.m_timeStart != b.m_timeStart || a.m_bStopped != b.m_bStopped)
+        return false;
+    for (size_t i = 0; i < a.m_series.size(); ++i) {
+        if (a.m_series[i].size() != b.m_series[i].size())
+            return false;
+        for (size_t k = 0; k < a.m_series[i].size(); ++k)
+            if (a.m_series[i][k].fTime != b.m_series[i][k].fTime)
+                return false;
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const CAcquisitionData read = ReadAcquisitionText(text);
+    size_t points = 0;
+    for (const auto& series : read.m_series)
+        points += series.size();
+    Check(points <= size / 2 + 1, "more points than words");
+    Check(!read.m_bStopped || !read.m_messages.empty(), "stopped without a message");
+    for (const std::string& name : read.m_names)
+        Check(!name.empty() && name.size() <= 1023, "a name longer than a word");
+
+    // Read in pieces as a file is, with words across the pieces' ends.
+    const size_t chunk = size > 0 ? 1 + data[0] % 13 : 1;
+    Check(Same(read, ReadAcquisitionText(text, chunk)), "pieces read differently");
+    return 0;
+}

@@ -1,0 +1,204 @@
+#include "acquisition/AcquisitionEngine.h"
+#include "acquisition/AcquisitionReader.h"
+#include "support/TempHome.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+
+#include <sys/resource.h>
+
+namespace {
+
+// Time that moves only when the engine sleeps (or a test says so): a minute runs in no time.
+class FakeClock : public IAcquisitionClock {
+public:
+    uint64_t MonotonicMs() override { return m_ms; }
+    std::time_t Now() override { return m_calendarStart + static_cast<std::time_t>(m_ms / 1000); }
+    void SleepMs(int ms) override { m_ms += std::max<uint64_t>(static_cast<uint64_t>(ms), m_step); }
+    void Advance(uint64_t ms) { m_ms += ms; }
+
+    uint64_t m_ms = 1000000;
+    uint64_t m_step = 0; // a coarser sleep, for runs of days
+    std::time_t m_calendarStart = 1300000000;
+};
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+size_t CountLines(const std::string& text) {
+    size_t n = 0;
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
+        ++n;
+    return n;
+}
+
+struct Recording {
+    FakeClock clock;
+    std::vector<uint64_t> sampledAt; // clock of each tick
+    std::atomic<bool> running{true};
+    std::unique_ptr<CAcquisitionRun> run;
+
+    Recording(AcquisitionSettings settings, size_t channels,
+              std::function<void(std::vector<float>&)> more = {}) {
+        run = std::make_unique<CAcquisitionRun>(
+            settings, channels,
+            [this, more](std::vector<float>& readings) {
+                sampledAt.push_back(clock.m_ms);
+                for (size_t i = 0; i < readings.size(); ++i)
+                    readings[i] = 0.5f * static_cast<float>(i + 1);
+                if (more)
+                    more(readings);
+            },
+            clock);
+    }
+};
+
+} // namespace
+
+TEST(AcquisitionRun, ByPeriodOneSecondForAMinuteWritesSixtyOneLines) {
+    TempHome home;
+    AcquisitionSettings settings; // 1 s for 60 s
+    Recording rec(settings, 2);
+    std::string error;
+    ASSERT_TRUE(rec.run->Begin(home.Path() + "/run", {"A", "B"}, true, rec.clock.Now(), error));
+    EXPECT_EQ(rec.run->Run(rec.running), AcquisitionEnd::Completed);
+    EXPECT_FALSE(rec.running.load());
+    ASSERT_EQ(rec.sampledAt.size(), 61u);
+    for (size_t i = 0; i < rec.sampledAt.size(); ++i)
+        EXPECT_EQ(rec.sampledAt[i] - rec.sampledAt[0], 1000u * i); // on the schedule exactly
+
+    const std::string text = ReadAll(rec.run->FilePath());
+    EXPECT_EQ(CountLines(text), 4u + 61u); // count, names, separator, empty line, data
+    const CAcquisitionData data = ReadAcquisitionText(text);
+    EXPECT_TRUE(data.m_messages.empty());
+    ASSERT_EQ(data.m_series[1].size(), 61u);
+    EXPECT_EQ(data.m_series[1].back().fTime, 60.0f);
+    EXPECT_EQ(data.m_series[1].back().fValue, 1.0f);
+}
+
+TEST(AcquisitionRun, MissedTicksAreCaughtUpOnePerPass) {
+    TempHome home;
+    AcquisitionSettings settings;
+    settings.durationSeconds = 10;
+    FakeClock* clock = nullptr;
+    int tick = 0;
+    Recording rec(settings, 1, [&](std::vector<float>&) {
+        if (++tick == 3)
+            clock->Advance(2500); // the third tick is held up 2.5 s
+    });
+    clock = &rec.clock;
+    std::string error;
+    ASSERT_TRUE(rec.run->Begin(home.Path() + "/run", {"A"}, true, rec.clock.Now(), error));
+    EXPECT_EQ(rec.run->Run(rec.running), AcquisitionEnd::Completed);
+    const uint64_t t0 = rec.sampledAt[0];
+    std::vector<uint64_t> offsets;
+    for (uint64_t at : rec.sampledAt)
+        offsets.push_back(at - t0);
+    // 0, 1, 2 s; held up until 4.5 s; ticks of 3 and 4 s taken 10 ms apart; then on time.
+    EXPECT_EQ(offsets, (std::vector<uint64_t>{0, 1000, 2000, 4510, 4520, 5000, 6000, 7000, 8000,
+                                              9000, 10000}));
+}
+
+TEST(AcquisitionRun, ByTimeEndingBeforeItsStartWritesOneLine) {
+    TempHome home;
+    AcquisitionSettings settings;
+    settings.byTime = true;
+    Recording rec(settings, 1);
+    settings.end = rec.clock.Now() - 60;
+    rec.run = std::make_unique<CAcquisitionRun>(settings, 1, nullptr, rec.clock);
+    std::string error;
+    ASSERT_TRUE(rec.run->Begin(home.Path() + "/run", {"A"}, false, rec.clock.Now(), error));
+    EXPECT_EQ(rec.run->Run(rec.running), AcquisitionEnd::Completed);
+    EXPECT_EQ(rec.run->LinesWritten(), 1u);
+    EXPECT_EQ(CountLines(ReadAll(rec.run->FilePath())), 3u + 1u); // no empty line on schedule
+}
+
+TEST(AcquisitionRun, StopMidRunLeavesWholeLinesAndReportsNothing) {
+    TempHome home;
+    std::atomic<bool>* running = nullptr;
+    int tick = 0;
+    AcquisitionSettings settings;
+    Recording rec(settings, 3, [&](std::vector<float>&) {
+        if (++tick == 5)
+            running->store(false); // "Stop Acquisition" while the fifth line is sampled
+    });
+    running = &rec.running;
+    bool reported = false;
+    rec.run->SetFailureReport([&](const std::string&) { reported = true; });
+    std::string error;
+    ASSERT_TRUE(rec.run->Begin(home.Path() + "/run", {"A", "B", "C"}, true, 0, error));
+    EXPECT_EQ(rec.run->Run(rec.running), AcquisitionEnd::Stopped);
+    EXPECT_FALSE(reported);
+    const CAcquisitionData data = ReadAcquisitionText(ReadAll(rec.run->FilePath()));
+    EXPECT_EQ(data.m_nLines, 5);
+    EXPECT_TRUE(data.m_messages.empty());
+    for (const auto& series : {data.m_series[0], data.m_series[1], data.m_series[2]})
+        EXPECT_EQ(series.size(), 5u);
+}
+
+TEST(AcquisitionRun, DurationsBeyondTheTickCounterRunTheirWholeLength) {
+    TempHome home;
+    AcquisitionSettings settings;
+    settings.periodSeconds = 86400;
+    settings.durationSeconds = 30 * 86400; // 2.6e9 ms: past a signed 32-bit tick difference
+    Recording rec(settings, 1);
+    rec.clock.m_step = 60000;
+    std::string error;
+    ASSERT_TRUE(rec.run->Begin(home.Path() + "/run", {"A"}, true, 0, error));
+    EXPECT_EQ(rec.run->Run(rec.running), AcquisitionEnd::Completed);
+    EXPECT_EQ(rec.run->LinesWritten(), 31u);
+}
+
+// The disk fills up (here: a size limit on the process) for ticks 3 and 4 and has room again from
+// tick 5: one report, and every line that could be written is there whole.
+TEST(AcquisitionRun, AWriteFailureIsReportedOnceAndTheRunGoesOn) {
+    TempHome home;
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    AcquisitionSettings settings;
+    settings.durationSeconds = 6;
+    int tick = 0;
+    CAcquisitionRun* run = nullptr;
+    Recording rec(settings, 2, [&](std::vector<float>&) {
+        rlimit limit = old;
+        if (++tick == 3) {
+            limit.rlim_cur = static_cast<rlim_t>(ReadAll(run->FilePath()).size());
+            setrlimit(RLIMIT_FSIZE, &limit);
+        } else if (tick == 5) {
+            setrlimit(RLIMIT_FSIZE, &old);
+        }
+    });
+    run = rec.run.get();
+    std::vector<std::string> reports;
+    rec.run->SetFailureReport([&](const std::string& text) { reports.push_back(text); });
+    std::string error;
+    ASSERT_TRUE(rec.run->Begin(home.Path() + "/run", {"A", "B"}, true, 0, error));
+    EXPECT_EQ(rec.run->Run(rec.running), AcquisitionEnd::Completed);
+    setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], "Unable to write to the acquisition file " + rec.run->FilePath() +
+                              ": File too large");
+    EXPECT_EQ(rec.run->LinesWritten(), 5u); // 7 ticks, 2 refused
+    const CAcquisitionData data = ReadAcquisitionText(ReadAll(rec.run->FilePath()));
+    EXPECT_TRUE(data.m_messages.empty());
+    EXPECT_EQ(data.m_nLines, 5);
+    ASSERT_EQ(data.m_series[1].size(), 5u);
+    EXPECT_EQ(data.m_series[1][2].fTime, 4.0f); // the line of tick 5 follows the one of tick 2
+}
+
+TEST(AcquisitionSchedule, WindowsAheadOrUnderWayAreScheduledEndedOnesAreNot) {
+    EXPECT_TRUE(ScheduleByTimeWindow(100, 200, 300));  // ahead
+    EXPECT_TRUE(ScheduleByTimeWindow(250, 200, 300));  // under way: starts at once
+    EXPECT_FALSE(ScheduleByTimeWindow(300, 200, 300)); // over
+    EXPECT_TRUE(ScheduleByTimeWindow(100, 200, 150));  // ends before it starts: one line
+    EXPECT_FALSE(ScheduledStartDue(199, 200));
+    EXPECT_TRUE(ScheduledStartDue(200, 200));
+}

@@ -1,0 +1,203 @@
+// Reading acquisition files back, and the bad inputs a file may hold:
+//   a title with a blank                "Bad File Format"; the data still loads by N columns
+//   a title beginning with '-'          "Bad File Format"; the list ends there
+//   a channel that lost its column      "Bad Date Format" and the word; the points before stay
+//   N = 0                               timestamps only; no point, no message
+//   a word of 2,000 characters          read as its first 1023; as a date, "Bad Date Format"
+//   dates out of range                  "Bad Date Format" (year < 1900, month 13, hour 24, ...)
+//   a reading that is not a number      "Bad Value Format" and the word; the points before stay
+//   no count, an empty file             "Bad File Format"
+//   a folder instead of a file          not opened, with the reason
+
+#include "acquisition/AcquisitionReader.h"
+#include "acquisition/AcquisitionFile.h"
+#include "support/TempHome.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+namespace {
+
+const std::string kSeparator(82, '-');
+
+std::string Header(const std::string& count, const std::string& names, bool byHand = false) {
+    return count + "\r\n" + names + "\r\n" + kSeparator + "\r\n" + (byHand ? "\r\n" : "");
+}
+
+std::vector<float> Values(const std::vector<CGraphData>& series) {
+    std::vector<float> values;
+    for (const CGraphData& point : series)
+        values.push_back(point.fValue);
+    return values;
+}
+
+std::vector<float> Times(const std::vector<CGraphData>& series) {
+    std::vector<float> times;
+    for (const CGraphData& point : series)
+        times.push_back(point.fTime);
+    return times;
+}
+
+using Messages = std::vector<std::string>;
+
+} // namespace
+
+TEST(AcquisitionReader, WhatTheWriterWroteReadsBackTheSame) {
+    const std::time_t t0 = 1300000000;
+    const std::vector<std::string> titles = {"Seed", "Amp", "Out"};
+    const std::vector<std::vector<float>> lines = {
+        {1.5e-5f, 0.0123456f, 3.4e38f}, {-0.0f, 123456.0f, 1e-30f}, {2.0f, INFINITY, -7.25f}};
+    for (bool byHand : {true, false}) {
+        std::string text = AcquisitionHeader(titles, byHand);
+        for (size_t i = 0; i < lines.size(); ++i)
+            text += AcquisitionDataLine(t0 + static_cast<std::time_t>(2 * i), lines[i]);
+        const CAcquisitionData data = ReadAcquisitionText(text);
+        EXPECT_EQ(data.m_messages, Messages{});
+        EXPECT_EQ(data.m_names, titles);
+        EXPECT_EQ(data.m_nChannels, 3);
+        EXPECT_EQ(data.m_timeStart, t0);
+        EXPECT_EQ(data.m_nLines, 3);
+        for (size_t column = 0; column < 3; ++column) {
+            EXPECT_EQ(Times(data.m_series[column]), (std::vector<float>{0, 2, 4}));
+            for (size_t i = 0; i < lines.size(); ++i)
+                EXPECT_EQ(data.m_series[column][i].fValue,
+                          std::stof(FormatAcquisitionReading(lines[i][column])));
+        }
+        EXPECT_TRUE(data.m_series[3].empty());
+        // Read in pieces as small as one byte, with words across the pieces' ends.
+        for (size_t chunk : {1, 2, 3, 7, 64}) {
+            const CAcquisitionData pieces = ReadAcquisitionText(text, chunk);
+            EXPECT_EQ(pieces.m_names, data.m_names) << chunk;
+            EXPECT_EQ(pieces.m_messages, data.m_messages) << chunk;
+            for (size_t column = 0; column < 3; ++column)
+                EXPECT_EQ(Values(pieces.m_series[column]), Values(data.m_series[column]));
+        }
+    }
+}
+
+TEST(AcquisitionReader, NamesThatDoNotCountRightAreReportedAndTheDataStillLoads) {
+    // "Amp out" reads as two names; N still gives the columns.
+    CAcquisitionData data =
+        ReadAcquisitionText(Header("2", "\tSeed\tAmp out\t") + "25/03/2011-14:05:09\t1\t2\t\r\n"
+                                                               "25/03/2011-14:05:10\t3\t4\t\r\n");
+    EXPECT_EQ(data.m_messages, Messages{"Bad File Format"});
+    EXPECT_EQ(data.m_names, (std::vector<std::string>{"Seed", "Amp", "out"}));
+    EXPECT_EQ(Values(data.m_series[1]), (std::vector<float>{2, 4}));
+    EXPECT_EQ(Times(data.m_series[1]), (std::vector<float>{0, 1}));
+
+    // A title beginning with '-' ends the list early: the real separator is then read as the
+    // first timestamp.
+    data = ReadAcquisitionText(Header("2", "\tSeed\t-Amp\t") + "25/03/2011-14:05:09\t1\t2\t\r\n");
+    EXPECT_EQ(data.m_messages, (Messages{"Bad File Format", "Bad Date Format", kSeparator}));
+    EXPECT_EQ(data.m_names, std::vector<std::string>{"Seed"});
+
+    // Ten columns: the ninth and tenth are read and dropped.
+    std::string names = "\t", line = "01/01/2020-00:00:00\t";
+    for (int i = 1; i <= 10; ++i) {
+        names += "C" + std::to_string(i) + "\t";
+        line += std::to_string(i) + "\t";
+    }
+    data = ReadAcquisitionText(Header("10", names) + line + "\r\n" + line + "\r\n");
+    EXPECT_EQ(data.m_messages, Messages{});
+    EXPECT_EQ(data.m_nLines, 2);
+    EXPECT_EQ(Values(data.m_series[7]), (std::vector<float>{8, 8}));
+}
+
+TEST(AcquisitionReader, TimestampsOnlyAndEmptyLinesAnywhere) {
+    CAcquisitionData data =
+        ReadAcquisitionText(Header("0", "\t", true) + "25/03/2011-14:05:09\t\r\n\r\n\r\n"
+                                                      "25/03/2011-14:05:10\t\r\n");
+    EXPECT_EQ(data.m_messages, Messages{});
+    EXPECT_EQ(data.m_nLines, 2);
+    for (const auto& series : data.m_series)
+        EXPECT_TRUE(series.empty());
+    EXPECT_TRUE(data.m_bHasStart);
+
+    // Fields need no leading zeros, and exponents any width.
+    data = ReadAcquisitionText(Header("1", "\tA\t") + "5/3/2011-4:5:9\t1.5e-005\t\r\n");
+    EXPECT_EQ(data.m_messages, Messages{});
+    ASSERT_EQ(data.m_series[0].size(), 1u);
+    EXPECT_EQ(data.m_series[0][0].fValue, 1.5e-5f);
+    std::time_t t = 0;
+    ASSERT_TRUE(ParseAcquisitionTimestamp("05/03/2011-04:05:09", t));
+    EXPECT_EQ(data.m_timeStart, t);
+}
+
+TEST(AcquisitionReader, ALostColumnStopsTheLoadAtTheShiftedDate) {
+    // The channel B dropped out after the first line (as files of old did): the day of the next
+    // timestamp is read as its value, and the rest of that word as the next timestamp.
+    const std::string text = Header("2", "\tA\tB\t") + "25/03/2011-14:05:09\t1\t2\t\r\n" +
+                             "25/03/2011-14:05:10\t3\t\r\n" + "25/03/2011-14:05:11\t5\t\r\n";
+    const CAcquisitionData data = ReadAcquisitionText(text);
+    EXPECT_EQ(data.m_messages, (Messages{"Bad Date Format", "/03/2011-14:05:11"}));
+    EXPECT_TRUE(data.m_bStopped);
+    EXPECT_EQ(Values(data.m_series[0]), (std::vector<float>{1, 3}));
+    EXPECT_EQ(Values(data.m_series[1]), (std::vector<float>{2, 25}));
+    const CAcquisitionData pieces = ReadAcquisitionText(text, 5);
+    EXPECT_EQ(pieces.m_messages, data.m_messages);
+    EXPECT_EQ(Values(pieces.m_series[1]), Values(data.m_series[1]));
+}
+
+TEST(AcquisitionReader, BadDatesAndBadValuesStopTheLoadAndSayWhere) {
+    for (const char* date : {"25/03/1899-14:05:09", "25/13/2011-14:05:09", "32/03/2011-14:05:09",
+                             "00/03/2011-14:05:09", "25/03/2011-24:00:00", "25/03/2011-14:60:09",
+                             "25/03/2011-14:05:60", "25/03/2011-14:05", "25.03.2011-14:05:09",
+                             "99999999999/03/2011-14:05:09", "x"}) {
+        const CAcquisitionData data = ReadAcquisitionText(
+            Header("1", "\tA\t") + "25/03/2011-14:05:08\t1\t\r\n" + date + "\t2\t\r\n");
+        EXPECT_EQ(data.m_messages, (Messages{"Bad Date Format", date})) << date;
+        EXPECT_EQ(Values(data.m_series[0]), std::vector<float>{1}) << date;
+    }
+    for (const char* value : {"abc", "+-5", "+", "-", ".", "e5"}) {
+        const CAcquisitionData data = ReadAcquisitionText(
+            Header("2", "\tA\tB\t") + "25/03/2011-14:05:08\t1\t2\t\r\n25/03/2011-14:05:09\t3\t" +
+            value + "\t\r\n25/03/2011-14:05:10\t5\t6\t\r\n");
+        EXPECT_EQ(data.m_messages, (Messages{"Bad Value Format", value})) << value;
+        EXPECT_EQ(Values(data.m_series[0]), (std::vector<float>{1, 3})) << value;
+        EXPECT_EQ(Values(data.m_series[1]), (std::vector<float>{2})) << value;
+    }
+    // A reading takes the number its word begins with; the rest is the next word: here the next
+    // timestamp.
+    const CAcquisitionData comma =
+        ReadAcquisitionText(Header("1", "\tA\t") + "25/03/2011-14:05:08\t1,5\t\r\n");
+    EXPECT_EQ(comma.m_messages, (Messages{"Bad Date Format", ",5"}));
+    EXPECT_EQ(Values(comma.m_series[0]), std::vector<float>{1});
+}
+
+TEST(AcquisitionReader, LongWordsNoCountAndFilesThatAreNotFiles) {
+    const std::string longName(2000, 'n');
+    CAcquisitionData data = ReadAcquisitionText(Header("1", "\t" + longName + "\t") +
+                                                std::string(2000, '7') + "\t\r\n");
+    EXPECT_EQ(data.m_names, std::vector<std::string>{std::string(1023, 'n')});
+    EXPECT_EQ(data.m_messages, (Messages{"Bad Date Format", std::string(1023, '7')}));
+
+    EXPECT_EQ(ReadAcquisitionText("").m_messages, Messages{"Bad File Format"});
+    EXPECT_EQ(ReadAcquisitionText("two\r\n").m_messages, Messages{"Bad File Format"});
+    EXPECT_EQ(ReadAcquisitionText("-1\r\n").m_messages, Messages{"Bad File Format"});
+
+    TempHome home;
+    std::string error;
+    EXPECT_FALSE(LoadAcquisitionFile(home.Path(), data, error));
+    EXPECT_EQ(error, "Unable to open " + home.Path() + ": not a regular file");
+    EXPECT_FALSE(LoadAcquisitionFile(home.Path() + "/none.txt", data, error));
+    EXPECT_EQ(error, "Unable to open " + home.Path() + "/none.txt: No such file or directory");
+
+    // A file larger than the reader's chunk, with words across the chunk boundaries.
+    const std::string path = home.Path() + "/big.txt";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << AcquisitionHeader({"A", "B"}, true);
+        for (int i = 0; i < 60000; ++i)
+            out << AcquisitionDataLine(1300000000 + i, {static_cast<float>(i), 0.5f});
+    }
+    ASSERT_TRUE(LoadAcquisitionFile(path, data, error)) << error;
+    EXPECT_EQ(data.m_messages, Messages{});
+    ASSERT_EQ(data.m_series[0].size(), 60000u);
+    for (int i = 0; i < 60000; i += 997) {
+        EXPECT_EQ(data.m_series[0][static_cast<size_t>(i)].fValue,
+                  std::stof(FormatAcquisitionReading(static_cast<float>(i))));
+        EXPECT_EQ(data.m_series[0][static_cast<size_t>(i)].fTime, static_cast<float>(i));
+    }
+}
