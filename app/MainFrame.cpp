@@ -1,9 +1,11 @@
 #include "app/MainFrame.h"
 
+#include "acquisition/DataSamplingDlg.h"
 #include "app/AboutDlg.h"
 #include "app/KelvarinDoc.h"
 #include "channel/KelvarinView.h"
 #include "detectors/ConfigDamageReport.h"
+#include "detectors/DetectorOrder.h"
 #include "gui/MessageBox.h"
 #include "res/CommandIds.h"
 #include "settings/DataRoot.h"
@@ -32,6 +34,28 @@ QIcon MosaicIcon(int rows, int columns) {
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c)
             painter.drawRect(2 + c * cellW, 2 + r * (cellH + 2), cellW - 2, cellH - 1);
+    return QIcon(pixmap);
+}
+
+// Toolbar glyphs of the acquisition: a red dot starts recording, a dark square stops it.
+QIcon StartAcquisitionIcon() {
+    QPixmap pixmap(40, 40);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(120, 0, 0), 1));
+    painter.setBrush(QColor(210, 20, 20));
+    painter.drawEllipse(QRectF(8, 8, 24, 24));
+    return QIcon(pixmap);
+}
+
+QIcon StopAcquisitionIcon() {
+    QPixmap pixmap(40, 40);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setPen(QPen(QColor(20, 20, 20), 1));
+    painter.setBrush(QColor(60, 60, 60));
+    painter.drawRect(QRect(10, 10, 20, 20));
     return QIcon(pixmap);
 }
 
@@ -98,6 +122,8 @@ CMainFrame::CMainFrame(CKelvarinDoc* document, QWidget* parent)
 CMainFrame::~CMainFrame() {
     m_statusTimer.stop();
     m_autoDetectTimer.stop();
+    // A run in progress ends with its last line whole before the panes it samples go.
+    m_acqWorker.Stop();
     // The panes go first, each stopping its polling thread and its meter.
     delete takeCentralWidget();
 }
@@ -140,6 +166,12 @@ void CMainFrame::CreateMenus() {
     add(detectors, QStringLiteral("Reset Alarms"), Command::ResetAllAlarms);
     add(detectors, QStringLiteral("Reset All"), Command::ResetAll);
 
+    QMenu* acquisition = menuBar()->addMenu(QStringLiteral("&Acquisition"));
+    acquisition->setObjectName(QStringLiteral("menuAcquisition"));
+    add(acquisition, QStringLiteral("Acquisition Parameters"), Command::AcquisitionParameters);
+    add(acquisition, QStringLiteral("Start Acquisition (All Channels)"), Command::StartAcquisition);
+    add(acquisition, QStringLiteral("Stop Acquisition"), Command::StopAcquisition);
+
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("menuHelp"));
     add(help, QStringLiteral("About"), Command::About,
@@ -167,6 +199,20 @@ void CMainFrame::CreateToolBar() {
         const int id = b.id;
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
     }
+    bar->addSeparator();
+    const auto addAcquisition = [this, bar](const QIcon& icon, const char* text, int id) {
+        QAction* action = bar->addAction(icon, QLatin1String(text));
+        action->setStatusTip(QLatin1String(text));
+        action->setData(id);
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        return action;
+    };
+    m_actionStartAcq =
+        addAcquisition(StartAcquisitionIcon(), "Start Acquisition", Command::ToolStartAcquisition);
+    m_actionStopAcq =
+        addAcquisition(StopAcquisitionIcon(), "Stop Acquisition", Command::ToolStopAcquisition);
+    bar->addSeparator();
+    UpdateAcquisitionButtons();
 }
 
 CKelvarinView* CMainFrame::GetView(int position) const {
@@ -195,6 +241,19 @@ QString CMainFrame::StatusText() const {
 
 void CMainFrame::OnStatusTimer() {
     m_statusText->setText(StatusText());
+    UpdateAcquisitionButtons();
+    if (m_bByTime && m_bStartPending && !m_bAcqRunning && ConnectedCount() > 0 &&
+        ScheduledStartDue(std::time(nullptr), m_timeAcqStart)) {
+        m_bStartPending = false;
+        BeginAcquisition(false);
+    }
+}
+
+void CMainFrame::UpdateAcquisitionButtons() {
+    if (m_actionStartAcq)
+        m_actionStartAcq->setEnabled(!m_strAcqBaseName.empty() && !m_bAcqRunning);
+    if (m_actionStopAcq)
+        m_actionStopAcq->setEnabled(m_bAcqRunning);
 }
 
 void CMainFrame::OnCommand(int id) {
@@ -238,6 +297,17 @@ void CMainFrame::OnCommand(int id) {
         break;
     case Command::About:
         OnAbout();
+        break;
+    case Command::AcquisitionParameters:
+        OnAcquisitionParameters();
+        break;
+    case Command::StartAcquisition:
+    case Command::ToolStartAcquisition:
+        OnStartAcquisition();
+        break;
+    case Command::StopAcquisition:
+    case Command::ToolStopAcquisition:
+        OnStopAcquisition();
         break;
     default:
         break;
@@ -329,15 +399,19 @@ void CMainFrame::RunAutoDetection() {
         return;
     const int count = std::min<int>(m_dlgAutoDetect.m_nPortCount,
                                     static_cast<int>(m_dlgAutoDetect.m_pConfigs.size()));
-    int k = 0;
-    for (int i = 0; i < count && k < kPositions; ++i) {
-        const CChannelConfig& found = m_dlgAutoDetect.m_pConfigs[static_cast<size_t>(i)];
-        while (k < kPositions && GetView(k)->IsConnected())
-            ++k;
-        if (k >= kPositions)
-            break;
-        if (found.m_strSerial.empty())
+    std::vector<std::string> serials;
+    for (int i = 0; i < count; ++i)
+        serials.push_back(m_dlgAutoDetect.m_pConfigs[static_cast<size_t>(i)].m_strSerial);
+    std::array<bool, kPositions> connected{};
+    for (int p = 0; p < kPositions; ++p)
+        connected[static_cast<size_t>(p)] = GetView(p)->IsConnected();
+    const std::vector<int> positions = AssignDetectorPositions(serials, connected);
+    int assigned = 0;
+    for (int i = 0; i < count; ++i) {
+        const int k = positions[static_cast<size_t>(i)];
+        if (k < 0)
             continue;
+        const CChannelConfig& found = m_dlgAutoDetect.m_pConfigs[static_cast<size_t>(i)];
         CKelvarinView* view = GetView(k);
         view->OpenPort(found.m_strPort);
         CChannelConfig config = view->m_config;
@@ -351,12 +425,13 @@ void CMainFrame::RunAutoDetection() {
         config = view->m_config;
         config.m_nPosition = k;
         if (config.m_strTitle.empty())
-            config.m_strTitle = "Position_" + std::to_string(k + 1);
+            config.m_strTitle = DefaultPositionTitle(k);
         view->SetConfig(config);
         m_configs[static_cast<size_t>(k)] = config;
         view->ApplyWavelengthAndStart();
-        ++k;
-        ApplyLayoutForCount(k);
+        // The layout follows the highest position taken so far, as each detector is bound.
+        assigned = std::max(assigned, k + 1);
+        ApplyLayoutForCount(assigned);
     }
 }
 
@@ -402,4 +477,123 @@ void CMainFrame::OnResetAll() {
 void CMainFrame::OnAbout() {
     CAboutDlg about(this);
     about.exec();
+}
+
+void CMainFrame::OnAcquisitionParameters() {
+    if (m_bAcqRunning) {
+        KelvarinMessageBox(this, QStringLiteral("Acquiring"));
+        return;
+    }
+    CDataSamplingDlg dialog(this);
+    dialog.m_nSamplingPeriod = m_nSamplingPeriod;
+    dialog.m_strFile = m_strAcqBaseName;
+    dialog.m_nDuration = m_nDuration;
+    dialog.m_bByTime = m_bByTime;
+    dialog.m_bByPeriod = !m_bByTime;
+    dialog.m_timeAcqStart = m_timeAcqStart;
+    dialog.m_timeAcqEnd = m_timeAcqEnd;
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_nSamplingPeriod = dialog.m_nSamplingPeriod;
+    m_strAcqBaseName = dialog.m_strFile;
+    m_timeAcqStart = dialog.m_timeAcqStart;
+    m_timeAcqEnd = dialog.m_timeAcqEnd;
+    m_nDuration = dialog.m_nDuration;
+    m_bByTime = dialog.m_bByTime;
+    // A window still ahead is scheduled; so is one that has begun but not ended, which starts at
+    // the next status tick instead of never. One that has ended is not, even over an earlier
+    // schedule still pending.
+    if (m_bByTime)
+        m_bStartPending = ScheduleByTimeWindow(std::time(nullptr), m_timeAcqStart, m_timeAcqEnd);
+    UpdateAcquisitionButtons();
+}
+
+void CMainFrame::OnStartAcquisition() {
+    if (m_bAcqRunning || ConnectedCount() == 0)
+        return;
+    if (m_strAcqBaseName.empty()) {
+        KelvarinMessageBox(this, QStringLiteral("No file selected!"));
+        return;
+    }
+    if (m_bByTime) {
+        KelvarinMessageBox(this, QStringLiteral("Unable to manualy start the acquistion"));
+        return;
+    }
+    BeginAcquisition(true);
+}
+
+bool CMainFrame::BeginAcquisition(bool startedByHand) {
+    // The channels of a run are those connected now, for the whole run: a pane that loses its
+    // meter keeps its column with its last reading, one that connects later waits for the next.
+    std::vector<CKelvarinView*> views;
+    std::vector<std::string> titles;
+    for (int p = 0; p < kPositions; ++p) {
+        CKelvarinView* view = GetView(p);
+        if (!view->IsConnected())
+            continue;
+        views.push_back(view);
+        titles.push_back(view->m_config.m_strTitle);
+    }
+    AcquisitionSettings settings;
+    settings.periodSeconds = m_nSamplingPeriod;
+    settings.durationSeconds = m_nDuration;
+    settings.byTime = m_bByTime;
+    settings.end = m_timeAcqEnd;
+    auto run = std::make_unique<CAcquisitionRun>(
+        settings, views.size(), [views](std::vector<float>& readings) {
+            for (size_t i = 0; i < views.size(); ++i)
+                readings[i] = views[i]->SampleForAcquisition();
+        });
+    std::string error;
+    if (!run->Begin(m_strAcqBaseName, titles, startedByHand, std::time(nullptr), error)) {
+        // Nothing was recorded: say so plainly, and the status bar names no file.
+        if (startedByHand)
+            KelvarinMessageBox(this, QString::fromStdString(error));
+        else
+            KelvarinMessageBoxModeless(this, QString::fromStdString(error));
+        return false;
+    }
+    m_strAcqFile = run->FilePath();
+    m_acqViews = views;
+    for (CKelvarinView* view : views) {
+        view->m_bAcquiring = true;
+        view->ResetGraph();
+    }
+    const uint64_t id = ++m_nAcqRun;
+    run->SetFailureReport([this](const std::string& text) {
+        m_uiQueue.Post(
+            [this, text] { KelvarinMessageBoxModeless(this, QString::fromStdString(text)); });
+    });
+    m_bAcqRunning = true;
+    m_acqWorker.Start(std::move(run), m_bAcqRunning,
+                      [this, id](AcquisitionEnd end, const std::string& file) {
+                          if (end != AcquisitionEnd::Completed)
+                              return; // stopped by the user: no message
+                          m_uiQueue.Post([this, id, file] { OnAcquisitionFinished(id, file); });
+                      });
+    m_statusText->setText(StatusText());
+    UpdateAcquisitionButtons();
+    return true;
+}
+
+void CMainFrame::OnStopAcquisition() {
+    m_bAcqRunning = false;
+    for (int p = 0; p < kPositions; ++p)
+        if (GetView(p)->IsConnected())
+            GetView(p)->m_bAcquiring = false;
+    m_acqWorker.Stop(); // the line being written is finished first
+    m_statusText->setText(StatusText());
+    UpdateAcquisitionButtons();
+}
+
+void CMainFrame::OnAcquisitionFinished(uint64_t run, const std::string& file) {
+    if (run == m_nAcqRun && !m_bAcqRunning) {
+        m_acqWorker.Join();
+        for (CKelvarinView* view : m_acqViews)
+            view->m_bAcquiring = false;
+    }
+    m_statusText->setText(StatusText());
+    UpdateAcquisitionButtons();
+    KelvarinMessageBoxModeless(
+        this, QStringLiteral("Acquistion completed : %1").arg(QString::fromStdString(file)));
 }

@@ -1,21 +1,32 @@
 #pragma once
 // The main window: eight panes in a two-by-four grid shown as a mosaic or one alone, the menus,
 // toolbar and status bar, the auto-detection that binds meters to positions two seconds after
-// start-up, and the commands that act on every position at once.
+// start-up, the commands that act on every position at once, and the acquisitions: a start by
+// hand for a duration, or a time window that starts by itself from the 100 ms status timer.
+//
+// An acquisition's worker samples the panes itself (their values are atomic, their graphs under
+// their own locks) and writes the file, so it never waits for this thread and closing the
+// window can always stop and join it.
 
+#include "acquisition/AcquisitionEngine.h"
 #include "app/PaneGrid.h"
 #include "detectors/AutoDetectDlg.h"
 #include "detectors/ChannelConfig.h"
+#include "gui/UiThreadQueue.h"
 
 #include <QMainWindow>
 #include <QTimer>
 
 #include <array>
+#include <atomic>
+#include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 class CKelvarinView;
 class CKelvarinDoc;
+class QAction;
 class QLabel;
 
 class CMainFrame : public QMainWindow {
@@ -46,9 +57,17 @@ public:
     void OnAbout();
     void OnCommand(int id);
 
+    // Acquisition.
+    void OnAcquisitionParameters();
+    void OnStartAcquisition();
+    void OnStopAcquisition();
+
     // What the panes tell the frame.
     void OnChannelConfigured(int position);
     void OnShowPositionFull(int position);
+    // The end of a run reached by its worker: the panes go back to live graphs and the user is
+    // told, without waiting for OK. `run` tells a finished run from the one now going.
+    void OnAcquisitionFinished(uint64_t run, const std::string& file);
 
     CPaneGrid* Grid() const { return m_wndSplitter; }
     QLabel* StatusPane() const { return m_statusText; }
@@ -58,7 +77,7 @@ public:
     std::string m_strAcqBaseName;
     int m_nSamplingPeriod = 1;
     int m_nDuration = 60;
-    bool m_bAcqRunning = false;
+    std::atomic<bool> m_bAcqRunning{false}; // cleared by the worker at the end of a run
     int m_nLayout = 8;
     std::time_t m_timeAcqStart;
     std::time_t m_timeAcqEnd;
@@ -73,10 +92,20 @@ private:
     void CreateToolBar();
     void OnStatusTimer();
     void ApplyLayoutForCount(int assigned);
+    // Creates the file, writes its header and starts the worker: by hand (with the empty line)
+    // or on schedule. False, with the message shown, when the file cannot be created.
+    bool BeginAcquisition(bool startedByHand);
+    void UpdateAcquisitionButtons();
 
     CKelvarinDoc* m_pDocument;
     CPaneGrid* m_wndSplitter;
     QLabel* m_statusText;
     QTimer m_statusTimer;
     QTimer m_autoDetectTimer;
+    QAction* m_actionStartAcq = nullptr;
+    QAction* m_actionStopAcq = nullptr;
+    std::vector<CKelvarinView*> m_acqViews; // the channels of the run, in header order
+    uint64_t m_nAcqRun = 0;                 // number of the latest run
+    CUiThreadQueue m_uiQueue;               // what the worker tells this thread
+    CAcquisitionWorker m_acqWorker;
 };

@@ -3,7 +3,9 @@
 // message on the error stream), 2 usage.
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -20,11 +22,25 @@ struct StreamOptions {
     bool stats = false;        // print the statistics table when the stream ends
 };
 
+// An unattended acquisition: the same file the window records, from every meter that answers.
+struct RecordOptions {
+    std::string prefix;           // path prefix of the file
+    int32_t periodSeconds = 1;    // sampling period
+    int32_t durationSeconds = 60; // by period: the duration
+    bool byTime = false;          // by time: from `start` to `end` instead
+    std::time_t start = 0;
+    std::time_t end = 0;
+    std::vector<std::string> ports; // empty: every listed port
+    int firstReadingWaitMs = 5000;  // how long to wait for every meter's first reading
+};
+
 int Ports(FILE* out);
 // `ports` empty: every listed port; a port that cannot be opened is then only noted.
 int Probe(const std::vector<std::string>& ports, FILE* out, FILE* err);
 // Runs until the count is reached, the meter hangs up, the timeout passes or `stop` is set.
 int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* out, FILE* err);
+// Stops like "Stop Acquisition" when `stop` is set (the last line whole, every meter stopped).
+int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* out, FILE* err);
 int ConfigShow(const std::string& serial, FILE* out, FILE* err);
 int ConfigSet(const std::string& serial, const std::vector<std::string>& assignments, FILE* out,
               FILE* err);
@@ -32,6 +48,8 @@ int ConfigSet(const std::string& serial, const std::vector<std::string>& assignm
 // Single-byte meter and file text (code page 1252) made printable on a UTF-8 terminal: control
 // characters become '?', other bytes above 0x7F their Latin-1 character.
 std::string ToTerminal(const std::string& text);
+// "YYYY-MM-DD HH:MM:SS" as local time; false when it is not a valid date and time.
+bool ParseLocalDateTime(const std::string& text, std::time_t& t);
 // UTF-8 typed by the user to single-byte text; false when a character has no single byte.
 bool FromTerminal(const std::string& text, std::string& singleByte);
 

@@ -23,6 +23,9 @@ int Usage() {
                "  kelvarin-cli ports\n"
                "  kelvarin-cli probe [PORT...]\n"
                "  kelvarin-cli stream PORT [--count N] [--timeout SECONDS] [--stats]\n"
+               "  kelvarin-cli record --prefix PATH [--period SECONDS]\n"
+               "               (--duration SECONDS | --start \"YYYY-MM-DD HH:MM:SS\"\n"
+               "                --end \"YYYY-MM-DD HH:MM:SS\") [PORT...]\n"
                "  kelvarin-cli config show SERIAL\n"
                "  kelvarin-cli config set SERIAL name=value...\n"
                "PORT is a name under /dev (ttyUSB0) or a device path. Ports listed in\n"
@@ -30,6 +33,74 @@ int Usage() {
                "under $KELVARIN_HOME/Kelvarin (else $HOME/Kelvarin).\n",
                stderr);
     return Cli::kUsage;
+}
+
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// A whole number of seconds, at least 1.
+bool ParseSeconds(const std::string& option, const std::string& value, int32_t& seconds) {
+    int n = 0;
+    if (ParseIntExact(value, n) && n >= 1) {
+        seconds = n;
+        return true;
+    }
+    std::fprintf(stderr, "%s takes a positive whole number of seconds, not \"%s\"\n",
+                 option.c_str(), value.c_str());
+    return false;
+}
+
+int RecordCommand(const std::vector<std::string>& args) {
+    Cli::RecordOptions options;
+    bool prefix = false, duration = false;
+    std::string start, end;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool valued = arg == "--prefix" || arg == "--period" || arg == "--duration" ||
+                            arg == "--start" || arg == "--end";
+        if (valued && i + 1 >= args.size())
+            return Usage();
+        if (arg == "--prefix") {
+            options.prefix = args[++i];
+            prefix = !options.prefix.empty();
+        } else if (arg == "--period") {
+            if (!ParseSeconds(arg, args[++i], options.periodSeconds))
+                return Cli::kUsage;
+        } else if (arg == "--duration") {
+            if (!ParseSeconds(arg, args[++i], options.durationSeconds))
+                return Cli::kUsage;
+            duration = true;
+        } else if (arg == "--start") {
+            start = args[++i];
+        } else if (arg == "--end") {
+            end = args[++i];
+        } else if (!arg.empty() && arg[0] != '-') {
+            options.ports.push_back(arg);
+        } else {
+            return Usage();
+        }
+    }
+    // By time needs both ends of the window and no duration.
+    const bool byTime = !start.empty() || !end.empty();
+    if (!prefix || (byTime && (start.empty() || end.empty() || duration)))
+        return Usage();
+    if (byTime) {
+        options.byTime = true;
+        for (const auto& [text, t] : {std::pair{&start, &options.start}, {&end, &options.end}}) {
+            if (!Cli::ParseLocalDateTime(*text, *t)) {
+                std::fprintf(stderr, "Not a date and time (YYYY-MM-DD HH:MM:SS): \"%s\"\n",
+                             text->c_str());
+                return Cli::kFailure;
+            }
+        }
+    }
+    CatchStopSignals();
+    return Cli::Record(options, g_stop, stdout, stderr);
 }
 
 int StreamCommand(const std::vector<std::string>& args) {
@@ -64,11 +135,7 @@ int StreamCommand(const std::vector<std::string>& args) {
     }
     if (options.port.empty())
         return Usage();
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    CatchStopSignals();
     return Cli::Stream(options, g_stop, stdout, stderr);
 }
 
@@ -90,6 +157,8 @@ int main(int argc, char** argv) {
     }
     if (command == "stream")
         return StreamCommand(rest);
+    if (command == "record")
+        return RecordCommand(rest);
     if (command == "config" && rest.size() >= 2 && !rest[1].empty()) {
         const std::vector<std::string> assignments(rest.begin() + 2, rest.end());
         if (rest[0] == "show" && assignments.empty())

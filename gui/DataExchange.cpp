@@ -5,6 +5,7 @@
 #include "link/NumberText.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QLineEdit>
 
 namespace {
@@ -77,12 +78,22 @@ void CDataExchange::Check(QCheckBox* box, bool& value) {
         box->setChecked(value);
 }
 
-void CDataExchange::IntRange(int32_t value, int32_t minimum, int32_t maximum) {
+void CDataExchange::Path(QLineEdit* edit, std::string& value) {
+    if (m_bFailed)
+        return;
+    m_pLastControl = edit;
+    if (m_bSaveAndValidate)
+        value = QFile::encodeName(edit->text()).toStdString();
+    else
+        edit->setText(QFile::decodeName(QByteArray::fromStdString(value)));
+}
+
+void CDataExchange::IntRange(int32_t value, int32_t minimum, int32_t maximum, QWidget* control) {
     if (m_bFailed || !m_bSaveAndValidate)
         return;
     if (value < minimum || value > maximum)
         Fail(
-            m_pLastControl,
+            control ? control : m_pLastControl,
             QStringLiteral("Please enter an integer between %1 and %2.").arg(minimum).arg(maximum));
 }
 

@@ -26,8 +26,11 @@ public:
     // Single-byte text: characters outside Latin-1 read as '?'.
     void Text(QLineEdit* edit, std::string& value);
     void Check(QCheckBox* box, bool& value);
-    // Range check of the integer just exchanged (reading only).
-    void IntRange(int32_t value, int32_t minimum, int32_t maximum);
+    // A file path, in the file system's own encoding (UTF-8 here), not single-byte text.
+    void Path(QLineEdit* edit, std::string& value);
+    // Range check of the integer just exchanged (reading only); a refused value takes the focus
+    // to `control` when given, else to the control last exchanged.
+    void IntRange(int32_t value, int32_t minimum, int32_t maximum, QWidget* control = nullptr);
 
     bool Failed() const { return m_bFailed; }
     bool Saving() const { return m_bSaveAndValidate; }

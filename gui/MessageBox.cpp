@@ -23,6 +23,18 @@ void KelvarinMessageBox(QWidget* parent, const QString& text) {
     box.exec();
 }
 
+void KelvarinMessageBoxModeless(QWidget* parent, const QString& text) {
+    if (Interceptor()) {
+        Interceptor()(text);
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Kelvarin"), text,
+                                QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}
+
 MessageInterceptor SetMessageInterceptor(MessageInterceptor interceptor) {
     return std::exchange(Interceptor(), std::move(interceptor));
 }

@@ -9,6 +9,9 @@
 class QWidget;
 
 void KelvarinMessageBox(QWidget* parent, const QString& text);
+// The same box, shown without waiting for OK: it closes and deletes itself when the user likes,
+// while the window behind it goes on (messages from timers and from the acquisition).
+void KelvarinMessageBoxModeless(QWidget* parent, const QString& text);
 
 // While set, messages go to the interceptor and no box is shown. Returns the previous one.
 using MessageInterceptor = std::function<void(const QString& text)>;

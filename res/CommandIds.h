@@ -37,3 +37,14 @@ inline constexpr int ResetAll = 32813;
 inline constexpr int About = 57664;
 
 } // namespace Command
+
+namespace Command {
+
+// Acquisition menu and toolbar.
+inline constexpr int AcquisitionParameters = 32805;
+inline constexpr int StartAcquisition = 32802;
+inline constexpr int StopAcquisition = 32803;
+inline constexpr int ToolStartAcquisition = 32858;
+inline constexpr int ToolStopAcquisition = 32859;
+
+} // namespace Command

@@ -17,6 +17,11 @@
 //   wavelength 0 or abc                                  1, "from 1 to 999999"
 //   gain 1,5 or nan or 1e999                             1, "not a finite number"
 //   anticipation yes                                     1, "must be 0, 1, false or true"
+//   record without --prefix, or --prefix without a value 2, the usage text
+//   record --start without --end, or with --duration     2, the usage text
+//   record --period 0, --duration abc                    2, "takes a positive whole number"
+//   record --start tomorrow, or 30 February              1, "Not a date and time"
+//   record on a file that is not a serial port           1, "No meter answered", no file
 
 #include "support/Subprocess.h"
 #include "support/TempHome.h"
@@ -37,6 +42,7 @@ TEST(BadCommandLine, EachBadCommandLineExitsWithItsCodeAndMessage) {
     TempHome home;
     const std::string notPort = home.Path() + "/not-a-port";
     std::ofstream(notPort) << "1.0\r\n";
+    const std::string prefix = home.Path() + "/run", newYear = "2027-01-01 00:00:00";
     const std::string usage = "Usage:", count = "--count takes a positive integer, not \"";
     const std::string timeout = "--timeout takes a positive number", notFinite = "not a finite";
     const Row rows[] = {
@@ -76,6 +82,21 @@ TEST(BadCommandLine, EachBadCommandLineExitsWithItsCodeAndMessage) {
         {{"config", "set", "KV1", "m_fOffset=nan"}, 1, notFinite},
         {{"config", "set", "KV1", "m_fLevelHigh=1e999"}, 1, notFinite},
         {{"config", "set", "KV1", "m_bAnticipation=yes"}, 1, "must be 0, 1, false or true"},
+        {{"record", notPort}, 2, usage},
+        {{"record", "--prefix"}, 2, usage},
+        {{"record", "--prefix", prefix, "--start", newYear}, 2, usage},
+        {{"record", "--prefix", prefix, "--duration", "5", "--start", newYear, "--end", newYear},
+         2,
+         usage},
+        {{"record", "--prefix", prefix, "--period", "0"}, 2, "--period takes a positive whole"},
+        {{"record", "--prefix", prefix, "--duration", "abc"}, 2, "--duration takes a positive"},
+        {{"record", "--prefix", prefix, "--start", "tomorrow", "--end", newYear},
+         1,
+         "Not a date and time (YYYY-MM-DD HH:MM:SS): \"tomorrow\""},
+        {{"record", "--prefix", prefix, "--start", newYear, "--end", "2027-02-30 00:00:00"},
+         1,
+         "Not a date and time"},
+        {{"record", "--prefix", prefix, notPort}, 1, "No meter answered on the 1 port probed"},
     };
     for (const Row& row : rows) {
         std::vector<std::string> command = {KELVARIN_CLI_PATH};

@@ -1,5 +1,7 @@
 // kelvarin-cli against simulated meters on real pseudo-terminals.
 
+#include "acquisition/AcquisitionFile.h"
+#include "acquisition/AcquisitionReader.h"
 #include "detectors/ChannelConfig.h"
 #include "detectors/ChannelConfigFile.h"
 #include "link/NumberText.h"
@@ -7,6 +9,7 @@
 #include "sim/MeterSimulator.h"
 #include "support/Subprocess.h"
 #include "support/TempHome.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -227,3 +230,104 @@ TEST(CliEndToEnd, ConfigShowSetAndTheirFailures) {
 }
 
 } // namespace
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The data lines of an acquisition file without their timestamps, each timestamp checked.
+std::vector<std::string> DataWithoutTimes(const std::string& text, size_t headerSize) {
+    std::vector<std::string> rest;
+    for (size_t at = headerSize; at < text.size();) {
+        const size_t end = text.find("\r\n", at);
+        if (end == std::string::npos) {
+            rest.push_back("<no line end>" + text.substr(at));
+            break;
+        }
+        std::time_t t = 0;
+        EXPECT_TRUE(ParseAcquisitionTimestamp(text.substr(at, 19), t)) << text.substr(at, 19);
+        rest.push_back(text.substr(at + 19, end - at - 19));
+        at = end + 2;
+    }
+    return rest;
+}
+
+} // namespace
+
+// The file of the window, from a terminal: meters in the order of their stored positions, the
+// stored title or "Position_%i", the empty line of a start by hand, D / P + 1 whole lines.
+TEST(CliRecord, RecordsTheWindowsFileFromEveryMeterThatAnswers) {
+    TempHome home;
+    CChannelConfig seed;
+    seed.m_strTitle = "Seed";
+    seed.m_nPosition = 1;
+    seed.m_nWavelength = 532;
+    std::string error;
+    ASSERT_TRUE(SaveChannelConfigFile("KV7001", seed, error)) << error;
+    CMeterSimulator first(SteadyMeter("KV7001"));
+    MeterProfile weak = SteadyMeter("KV7002");
+    weak.nominalWatts = 2.5e-6;
+    CMeterSimulator second(weak);
+    ASSERT_TRUE(first.Start(error) && second.Start(error)) << error;
+
+    // The meter without a stored position is listed first, and still comes second.
+    const ProcessResult r = RunProgram({kCli, "record", "--prefix", home.Path() + "/run",
+                                        "--duration", "2", second.PortPath(), first.PortPath()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> out = Lines(r.out);
+    ASSERT_EQ(out.size(), 2u) << r.out;
+    const std::string file = out[0];
+    EXPECT_EQ(out[1], "Acquistion completed : " + file);
+    EXPECT_EQ(file.rfind(home.Path() + "/run", 0), 0u);
+    EXPECT_EQ(file.size(), home.Path().size() + 4 + 15 + 4); // "/run" + date + ".txt"
+
+    const std::string text = ReadFile(file);
+    const std::string header = "2\r\n\tSeed\tPosition_2\t\r\n" + std::string(82, '-') + "\r\n\r\n";
+    ASSERT_EQ(text.substr(0, header.size()), header);
+    // The first head reads at the 532 nm stored for it, the second at the default 1064 nm.
+    const std::string at532 = FormatAcquisitionReading(
+        std::stof(FormatReading(ModelPower(first.Profile(), 0, 532))));
+    EXPECT_EQ(DataWithoutTimes(text, header.size()),
+              std::vector<std::string>(3, "\t" + at532 + "\t2.5e-06\t"));
+    EXPECT_EQ(first.Wavelength(), 532);
+    EXPECT_EQ(Commands(first).back(), "*CSU");
+    EXPECT_EQ(Commands(second).back(), "*CSU");
+}
+
+TEST(CliRecord, InterruptEndsLikeStopAndBadPrefixesAreNamed) {
+    TempHome home;
+    std::string error;
+    CMeterSimulator meter(SteadyMeter("KV7003"));
+    ASSERT_TRUE(meter.Start(error)) << error;
+    {
+        Subprocess record({kCli, "record", "--prefix", home.Path() + "/long", "--duration", "600",
+                           meter.PortPath()});
+        ASSERT_TRUE(record.WaitForOutput(".txt\n", 20000));
+        const std::string file = Lines(record.Output())[0];
+        ASSERT_TRUE(WaitUntil([&] { return ReadAcquisitionText(ReadFile(file)).m_nLines >= 2; }));
+        record.Signal(SIGINT);
+        const ProcessResult r = record.Finish(20000);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out.find("Acquistion completed"), std::string::npos);
+        const std::string text = ReadFile(file);
+        EXPECT_EQ(text.substr(text.size() - 3), "\t\r\n");
+        const std::string header = "1\r\n\tPosition_1\t\r\n" + std::string(82, '-') + "\r\n\r\n";
+        const auto data = DataWithoutTimes(text, header.size());
+        EXPECT_GE(data.size(), 2u);
+        EXPECT_EQ(data, std::vector<std::string>(data.size(), "\t0.0015\t"));
+        EXPECT_EQ(Commands(meter).back(), "*CSU");
+    }
+    const ProcessResult r =
+        RunProgram({kCli, "record", "--prefix", home.Path() + "/no/such/run", meter.PortPath()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Unable to create the acquisition file " + home.Path() + "/no/such/run"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(".txt: No such file or directory"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+}

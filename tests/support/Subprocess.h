@@ -63,6 +63,9 @@ public:
             kill(m_pid, signal);
     }
 
+    // What the program has written to its standard output so far.
+    const std::string& Output() const { return m_result.out; }
+
     // Reads until `text` appears in the output or the time passes.
     bool WaitForOutput(const std::string& text, int timeoutMs) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -1,0 +1,318 @@
+// Acquisitions from the main window, with simulated meters: the parameters dialog's copy in and
+// out, starts by hand and on schedule, the status text, stop, close and the failures a user must
+// be told about.
+
+#include "acquisition/AcquisitionReader.h"
+#include "acquisition/DataSamplingDlg.h"
+#include "app/MainFrame.h"
+#include "channel/KelvarinView.h"
+#include "gui/MessageBox.h"
+#include "res/CommandIds.h"
+#include "sim/MeterSimulator.h"
+#include "support/TempHome.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolBar>
+#include <QtTest>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+TempHome g_home;
+
+MeterProfile Steady(const std::string& serial, double watts) {
+    MeterProfile profile;
+    profile.name = "KLV-ACQ";
+    profile.serialReply = "S/N " + serial;
+    profile.nominalWatts = watts;
+    profile.readingsPerSecond = 20;
+    profile.noise = 0;
+    profile.drift = false;
+    return profile;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Accepts the auto-detection list once its probe has finished.
+void AcceptAutoDetection() {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* ok = modal ? modal->findChild<QPushButton*>(QStringLiteral("buttonOk")) : nullptr;
+        if (ok && ok->isEnabled()) {
+            timer->stop();
+            timer->deleteLater();
+            ok->click();
+        }
+    });
+    timer->start(50);
+}
+
+// Runs `act` on the modal dialog that the next call opens.
+void OnModal(std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            act(modal);
+        }
+    });
+    timer->start(20);
+}
+
+void Type(QWidget* dialog, const char* edit, const QString& text) {
+    auto* field = dialog->findChild<QLineEdit*>(QLatin1String(edit));
+    field->clear();
+    QTest::keyClicks(field, text);
+}
+
+QAction* ToolAction(CMainFrame& frame, int id) {
+    for (QAction* action : frame.findChild<QToolBar*>("toolBar")->actions())
+        if (action->data().toInt() == id)
+            return action;
+    return nullptr;
+}
+
+} // namespace
+
+class AcquisitionFrameTest : public QObject {
+    Q_OBJECT
+
+    QStringList m_messages;
+    std::unique_ptr<CMeterSimulator> m_seed, m_amp;
+    std::unique_ptr<CMainFrame> m_frame;
+
+    // A frame with the two meters streaming in positions 1 and 2.
+    void OpenFrame() {
+        m_frame = std::make_unique<CMainFrame>();
+        m_frame->show();
+        AcceptAutoDetection();
+        QTRY_COMPARE_WITH_TIMEOUT(m_frame->ConnectedCount(), 2, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_frame->GetView(1)->m_fValue.load() > 0.0f, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_frame->GetView(0)->m_fValue.load() > 0.0f, 10000);
+        m_messages.clear();
+    }
+
+    // Sets the parameters through the dialog, as a user types them.
+    void SetParameters(const QString& prefix, int period, int duration) {
+        OnModal([=](QWidget* dialog) {
+            Type(dialog, "editFile", prefix);
+            Type(dialog, "editPeriod", QString::number(period));
+            Type(dialog, "editDuration", QString::number(duration));
+            QTest::mouseClick(dialog->findChild<QPushButton*>("buttonOk"), Qt::LeftButton);
+        });
+        m_frame->OnCommand(Command::AcquisitionParameters);
+    }
+
+    QString Prefix() const { return QString::fromStdString(g_home.Path() + "/run"); }
+
+private slots:
+    void initTestCase() {
+        qputenv("KELVARIN_PORTS_ONLY", "1");
+        SetMessageInterceptor([this](const QString& text) { m_messages << text; });
+        m_seed = std::make_unique<CMeterSimulator>(Steady("KV5001", 1.234e-3));
+        m_amp = std::make_unique<CMeterSimulator>(Steady("KV5002", 2.5e-6));
+        std::string error;
+        QVERIFY(m_seed->Start(error));
+        QVERIFY(m_amp->Start(error));
+        qputenv("KELVARIN_PORTS",
+                QByteArray::fromStdString(m_seed->PortPath() + ":" + m_amp->PortPath()));
+        OpenFrame();
+    }
+    void cleanupTestCase() { m_frame.reset(); }
+    void init() { m_messages.clear(); }
+
+    void refusalsBeforeAStart() {
+        CMainFrame& frame = *m_frame;
+        QVERIFY(!ToolAction(frame, Command::ToolStartAcquisition)->isEnabled()); // no file yet
+        QVERIFY(!ToolAction(frame, Command::ToolStopAcquisition)->isEnabled());
+        frame.OnCommand(Command::StartAcquisition);
+        QCOMPARE(m_messages, QStringList{"No file selected!"});
+
+        // Cancel after changing every field changes nothing.
+        OnModal([](QWidget* dialog) {
+            Type(dialog, "editFile", "/elsewhere/x");
+            Type(dialog, "editPeriod", "9");
+            QTest::mouseClick(dialog->findChild<QPushButton*>("buttonCancel"), Qt::LeftButton);
+        });
+        frame.OnCommand(Command::AcquisitionParameters);
+        QCOMPARE(frame.m_strAcqBaseName, std::string());
+        QCOMPARE(frame.m_nSamplingPeriod, 1);
+
+        // A file that cannot be created: nothing starts, and the user is told which and why.
+        m_messages.clear();
+        SetParameters(QString::fromStdString(g_home.Path() + "/missing/run"), 1, 5);
+        QTRY_VERIFY(ToolAction(frame, Command::ToolStartAcquisition)->isEnabled());
+        QTest::mouseClick(frame.findChild<QToolBar*>("toolBar")->widgetForAction(
+                              ToolAction(frame, Command::ToolStartAcquisition)),
+                          Qt::LeftButton);
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY(m_messages[0].startsWith(QString::fromStdString(
+            "Unable to create the acquisition file " + g_home.Path() + "/missing/run")));
+        QVERIFY(m_messages[0].endsWith(".txt: No such file or directory"));
+        QVERIFY(!frame.m_bAcqRunning);
+        QCOMPARE(frame.StatusText(), QString("Detector connected: 2/8"));
+    }
+
+    void byHandRecordsEveryChannelUntilItsDuration() {
+        CMainFrame& frame = *m_frame;
+        SetParameters(Prefix(), 1, 2);
+        QAction* start = ToolAction(frame, Command::ToolStartAcquisition);
+        QVERIFY(start->isEnabled());
+        start->trigger();
+        QVERIFY(frame.m_bAcqRunning);
+        const std::string file = frame.m_strAcqFile;
+        QVERIFY(file.rfind(g_home.Path() + "/run", 0) == 0);
+        QCOMPARE(frame.StatusText(),
+                 QString::fromStdString("Detector connected: 2/8... and acquiring in: " + file));
+        QVERIFY(!start->isEnabled());
+        QVERIFY(ToolAction(frame, Command::ToolStopAcquisition)->isEnabled());
+        QVERIFY(frame.GetView(0)->m_bAcquiring.load());
+
+        frame.OnCommand(Command::AcquisitionParameters); // refused while acquiring
+        QCOMPARE(m_messages, QStringList{"Acquiring"});
+        m_messages.clear();
+
+        QTRY_COMPARE_WITH_TIMEOUT(
+            m_messages, QStringList{QString::fromStdString("Acquistion completed : " + file)},
+            10000);
+        QVERIFY(!frame.m_bAcqRunning);
+        QVERIFY(!frame.GetView(0)->m_bAcquiring.load());
+        QTRY_COMPARE(frame.StatusText(), QString("Detector connected: 2/8"));
+        QVERIFY(start->isEnabled());
+
+        const std::string text = ReadAll(file);
+        QVERIFY(
+            text.rfind("2\r\n\tPosition_1\tPosition_2\t\r\n" + std::string(82, '-') + "\r\n\r\n",
+                       0) == 0);
+        const CAcquisitionData data = ReadAcquisitionText(text);
+        QCOMPARE(data.m_messages, std::vector<std::string>{});
+        QCOMPARE(data.m_nLines, 3); // D / P + 1
+        for (const CGraphData& point : data.m_series[0])
+            QCOMPARE(point.fValue, 1.234e-3f);
+        for (const CGraphData& point : data.m_series[1])
+            QCOMPARE(point.fValue, 2.5e-6f);
+        // While acquiring, the graph took one point per tick (then live readings again).
+        const CGraphRenderer graph = frame.GetView(0)->GraphSnapshot();
+        QVERIFY(graph.m_nPointCount >= 3);
+        QVERIFY(graph.m_points[1].fTime - graph.m_points[0].fTime > 0.9f);
+        QVERIFY(graph.m_points[2].fTime - graph.m_points[1].fTime > 0.9f);
+    }
+
+    void stopKeepsTheLastLineWholeAndSaysNothing() {
+        CMainFrame& frame = *m_frame;
+        SetParameters(Prefix(), 1, 600);
+        frame.OnCommand(Command::StartAcquisition);
+        QVERIFY(frame.m_bAcqRunning);
+        const std::string file = frame.m_strAcqFile;
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAcquisitionText(ReadAll(file)).m_nLines >= 2, 10000);
+        frame.OnCommand(Command::StopAcquisition);
+        QVERIFY(!frame.m_bAcqRunning);
+        QCOMPARE(frame.StatusText(), QString("Detector connected: 2/8"));
+        const std::string text = ReadAll(file);
+        QVERIFY(text.size() >= 2 && text.substr(text.size() - 3) == "\t\r\n");
+        QTest::qWait(1500); // no line and no message after the stop
+        QCOMPARE(ReadAll(file), text);
+        QVERIFY(m_messages.isEmpty());
+    }
+
+    void aChannelThatLosesItsMeterKeepsItsColumn() {
+        CMainFrame& frame = *m_frame;
+        SetParameters(Prefix(), 1, 3);
+        frame.OnCommand(Command::StartAcquisition);
+        const std::string file = frame.m_strAcqFile;
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAcquisitionText(ReadAll(file)).m_nLines >= 1, 10000);
+        frame.GetView(1)->ClosePort(); // position 2 is gone mid-run
+        QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty(), 10000);
+        const CAcquisitionData data = ReadAcquisitionText(ReadAll(file));
+        QCOMPARE(data.m_messages, std::vector<std::string>{});
+        QCOMPARE(data.m_nLines, 4);
+        QCOMPARE(data.m_series[1].size(), size_t(4));
+        for (const CGraphData& point : data.m_series[1])
+            QCOMPARE(point.fValue, 2.5e-6f); // its last reading
+        // Connected again for the tests that follow.
+        frame.GetView(1)->OpenPort(m_amp->PortPath());
+        frame.GetView(1)->ApplyWavelengthAndStart();
+        QTRY_COMPARE(frame.ConnectedCount(), 2);
+    }
+
+    void aWindowUnderWayStartsAtOnceAndOneThatEndedDoesNot() {
+        CMainFrame& frame = *m_frame;
+        const std::time_t now = std::time(nullptr);
+        const auto byTime = [&](std::time_t start, std::time_t end) {
+            OnModal([=](QWidget* dialog) {
+                Type(dialog, "editFile", Prefix());
+                QTest::mouseClick(dialog->findChild<QCheckBox*>("checkByTime"), Qt::LeftButton, {},
+                                  QPoint(6, 6));
+                auto* self = qobject_cast<CDataSamplingDlg*>(dialog);
+                self->m_timeAcqStart = start;
+                self->m_timeAcqEnd = end;
+                self->OnInitDialog();
+                QTest::mouseClick(dialog->findChild<QPushButton*>("buttonOk"), Qt::LeftButton);
+            });
+            frame.OnCommand(Command::AcquisitionParameters);
+        };
+        byTime(now - 120, now - 60); // over before the dialog closed: not scheduled
+        QVERIFY(frame.m_bByTime);
+        QVERIFY(!frame.m_bStartPending);
+        frame.OnCommand(Command::StartAcquisition);
+        QCOMPARE(m_messages, QStringList{"Unable to manualy start the acquistion"});
+        m_messages.clear();
+
+        byTime(now - 60, now + 2); // begun, not ended: it starts at the next status tick
+        QVERIFY(frame.m_bStartPending);
+        QTRY_VERIFY_WITH_TIMEOUT(frame.m_bAcqRunning, 5000);
+        QVERIFY(!frame.m_bStartPending);
+        const std::string file = frame.m_strAcqFile;
+        QTRY_COMPARE_WITH_TIMEOUT(m_messages.size(), 1, 10000);
+        QCOMPARE(m_messages[0], QString::fromStdString("Acquistion completed : " + file));
+        const std::string text = ReadAll(file);
+        const std::string header = "2\r\n\tPosition_1\tPosition_2\t\r\n" + std::string(82, '-');
+        QVERIFY(text.rfind(header + "\r\n", 0) == 0);
+        QVERIFY(text.substr(header.size() + 2, 2) != "\r\n"); // no empty line on schedule
+        QVERIFY(ReadAcquisitionText(text).m_nLines >= 2);
+    }
+
+    // Last: closing the window in the middle of a run.
+    void closingDuringARunStopsItWithEveryLineWhole() {
+        CMainFrame& frame = *m_frame;
+        OnModal([](QWidget* dialog) {
+            QTest::mouseClick(dialog->findChild<QCheckBox*>("checkByPeriod"), Qt::LeftButton, {},
+                              QPoint(6, 6));
+            QTest::mouseClick(dialog->findChild<QPushButton*>("buttonOk"), Qt::LeftButton);
+        });
+        frame.OnCommand(Command::AcquisitionParameters);
+        SetParameters(Prefix(), 1, 600);
+        frame.OnCommand(Command::StartAcquisition);
+        QVERIFY(frame.m_bAcqRunning);
+        const std::string file = frame.m_strAcqFile;
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAcquisitionText(ReadAll(file)).m_nLines >= 2, 10000);
+        QElapsedTimer closing;
+        closing.start();
+        frame.close();
+        m_frame.reset();
+        QVERIFY(closing.elapsed() < 10000); // a hang, not a slow machine
+        const CAcquisitionData data = ReadAcquisitionText(ReadAll(file));
+        QCOMPARE(data.m_messages, std::vector<std::string>{});
+        QVERIFY(data.m_nLines >= 2);
+        QTRY_VERIFY(!m_seed->IsStreaming());
+        QVERIFY(m_messages.isEmpty());
+    }
+};
+
+QTEST_MAIN(AcquisitionFrameTest)
+#include "AcquisitionFrameTest.moc"
