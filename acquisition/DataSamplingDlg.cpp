@@ -2,6 +2,7 @@
 
 #include "acquisition/SelectDialog.h"
 #include "gui/DataExchange.h"
+#include "gui/DialogButtons.h"
 
 #include <QCheckBox>
 #include <QDateEdit>
@@ -113,15 +114,8 @@ CDataSamplingDlg::CDataSamplingDlg(QWidget* parent) : QDialog(parent) {
     timeGrid->addWidget(m_timeEnd, 2, 2);
     timeGrid->setColumnStretch(0, 1);
 
-    m_buttonOk = new QPushButton(QStringLiteral("OK"));
-    m_buttonOk->setObjectName(QStringLiteral("buttonOk"));
-    m_buttonOk->setDefault(true);
-    m_buttonCancel = new QPushButton(QStringLiteral("Cancel"));
-    m_buttonCancel->setObjectName(QStringLiteral("buttonCancel"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(m_buttonOk);
-    buttons->addStretch(1);
-    buttons->addWidget(m_buttonCancel);
+    m_buttonOk = MakeOkButton();
+    m_buttonCancel = MakeCancelButton();
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(fileRow);
@@ -129,7 +123,7 @@ CDataSamplingDlg::CDataSamplingDlg(QWidget* parent) : QDialog(parent) {
     layout->addWidget(periodGroup);
     layout->addWidget(timeGroup);
     layout->addSpacing(6);
-    layout->addLayout(buttons);
+    layout->addLayout(OkCancelRow(m_buttonOk, m_buttonCancel));
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     // The tab order of the form: file, browse, period, the by-period group, the by-time group.

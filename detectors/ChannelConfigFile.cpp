@@ -237,9 +237,8 @@ bool SaveChannelConfigFile(const std::string& serial, const CChannelConfig& conf
     struct stat old {};
     // Only a regular file lends its permissions: a link to a device would make the record
     // world-writable.
-    const mode_t mode = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)
-                            ? (old.st_mode & 0777)
-                            : 0644;
+    const mode_t mode =
+        ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? (old.st_mode & 0777) : 0644;
     if (::fchmod(temp.Fd(), mode) != 0) {
         e = errno;
         return fail("cannot set the permissions of " + temp.Path(), e);

@@ -1,5 +1,6 @@
 #include "detectors/ComAccessDlg.h"
 
+#include "gui/DialogButtons.h"
 #include "gui/MessageBox.h"
 #include "gui/SingleByteText.h"
 #include "link/DetectorProtocol.h"
@@ -31,11 +32,8 @@ CComAccessDlg::CComAccessDlg(QWidget* parent) : QDialog(parent) {
     m_comboPort->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_comboPort->setMinimumWidth(81);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("buttonOk"));
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("buttonCancel"));
+    QPushButton* ok = MakeOkButton(this);
+    QPushButton* cancel = MakeCancelButton(this);
     for (QPushButton* button : {ok, cancel})
         button->setMinimumWidth(75);
 

@@ -1,6 +1,7 @@
 #include "detectors/DetectorDlg.h"
 
 #include "gui/DataExchange.h"
+#include "gui/DialogButtons.h"
 #include "gui/MessageBox.h"
 
 #include <QCheckBox>
@@ -50,20 +51,13 @@ CDetectorDlg::CDetectorDlg(QWidget* parent) : QDialog(parent) {
     m_checkAnticipation->setObjectName(QStringLiteral("checkAnticipation"));
     grid->addWidget(m_checkAnticipation, 7, 1);
 
-    m_buttonOk = new QPushButton(QStringLiteral("OK"));
-    m_buttonOk->setObjectName(QStringLiteral("buttonOk"));
-    m_buttonOk->setDefault(true);
-    m_buttonCancel = new QPushButton(QStringLiteral("Cancel"));
-    m_buttonCancel->setObjectName(QStringLiteral("buttonCancel"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(m_buttonOk);
-    buttons->addStretch(1);
-    buttons->addWidget(m_buttonCancel);
+    m_buttonOk = MakeOkButton();
+    m_buttonCancel = MakeCancelButton();
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addSpacing(8);
-    layout->addLayout(buttons);
+    layout->addLayout(OkCancelRow(m_buttonOk, m_buttonCancel));
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(m_buttonOk, &QPushButton::clicked, this, &CDetectorDlg::OnOK);

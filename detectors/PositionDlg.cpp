@@ -1,6 +1,7 @@
 #include "detectors/PositionDlg.h"
 
 #include "gui/DataExchange.h"
+#include "gui/DialogButtons.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -13,11 +14,8 @@ CPositionDlg::CPositionDlg(QWidget* parent) : QDialog(parent) {
     m_editPosition = new QLineEdit;
     m_editPosition->setObjectName(QStringLiteral("editPosition"));
     m_editPosition->setFixedWidth(92);
-    m_buttonOk = new QPushButton(QStringLiteral("OK"));
-    m_buttonOk->setObjectName(QStringLiteral("buttonOk"));
-    m_buttonOk->setDefault(true);
-    m_buttonCancel = new QPushButton(QStringLiteral("Cancel"));
-    m_buttonCancel->setObjectName(QStringLiteral("buttonCancel"));
+    m_buttonOk = MakeOkButton();
+    m_buttonCancel = MakeCancelButton();
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(new QLabel(QStringLiteral("Position:")), 0, 0);

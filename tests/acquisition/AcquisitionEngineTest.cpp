@@ -1,5 +1,6 @@
 #include "acquisition/AcquisitionEngine.h"
 #include "acquisition/AcquisitionReader.h"
+#include "support/ReadFile.h"
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -24,13 +25,6 @@ public:
     uint64_t m_step = 0; // a coarser sleep, for runs of days
     std::time_t m_calendarStart = 1300000000;
 };
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 size_t CountLines(const std::string& text) {
     size_t n = 0;
@@ -74,7 +68,7 @@ TEST(AcquisitionRun, ByPeriodOneSecondForAMinuteWritesSixtyOneLines) {
     for (size_t i = 0; i < rec.sampledAt.size(); ++i)
         EXPECT_EQ(rec.sampledAt[i] - rec.sampledAt[0], 1000u * i); // on the schedule exactly
 
-    const std::string text = ReadAll(rec.run->FilePath());
+    const std::string text = ReadFile(rec.run->FilePath());
     EXPECT_EQ(CountLines(text), 4u + 61u); // count, names, separator, empty line, data
     const CAcquisitionData data = ReadAcquisitionText(text);
     EXPECT_TRUE(data.m_messages.empty());
@@ -117,7 +111,7 @@ TEST(AcquisitionRun, ByTimeEndingBeforeItsStartWritesOneLine) {
     ASSERT_TRUE(rec.run->Begin(home.Path() + "/run", {"A"}, false, rec.clock.Now(), error));
     EXPECT_EQ(rec.run->Run(rec.running), AcquisitionEnd::Completed);
     EXPECT_EQ(rec.run->LinesWritten(), 1u);
-    EXPECT_EQ(CountLines(ReadAll(rec.run->FilePath())), 3u + 1u); // no empty line on schedule
+    EXPECT_EQ(CountLines(ReadFile(rec.run->FilePath())), 3u + 1u); // no empty line on schedule
 }
 
 TEST(AcquisitionRun, StopMidRunLeavesWholeLinesAndReportsNothing) {
@@ -136,7 +130,7 @@ TEST(AcquisitionRun, StopMidRunLeavesWholeLinesAndReportsNothing) {
     ASSERT_TRUE(rec.run->Begin(home.Path() + "/run", {"A", "B", "C"}, true, 0, error));
     EXPECT_EQ(rec.run->Run(rec.running), AcquisitionEnd::Stopped);
     EXPECT_FALSE(reported);
-    const CAcquisitionData data = ReadAcquisitionText(ReadAll(rec.run->FilePath()));
+    const CAcquisitionData data = ReadAcquisitionText(ReadFile(rec.run->FilePath()));
     EXPECT_EQ(data.m_nLines, 5);
     EXPECT_TRUE(data.m_messages.empty());
     for (const auto& series : {data.m_series[0], data.m_series[1], data.m_series[2]})
@@ -170,7 +164,7 @@ TEST(AcquisitionRun, AWriteFailureIsReportedOnceAndTheRunGoesOn) {
     Recording rec(settings, 2, [&](std::vector<float>&) {
         rlimit limit = old;
         if (++tick == 3) {
-            limit.rlim_cur = static_cast<rlim_t>(ReadAll(run->FilePath()).size());
+            limit.rlim_cur = static_cast<rlim_t>(ReadFile(run->FilePath()).size());
             setrlimit(RLIMIT_FSIZE, &limit);
         } else if (tick == 5) {
             setrlimit(RLIMIT_FSIZE, &old);
@@ -187,7 +181,7 @@ TEST(AcquisitionRun, AWriteFailureIsReportedOnceAndTheRunGoesOn) {
     EXPECT_EQ(reports[0], "Unable to write to the acquisition file " + rec.run->FilePath() +
                               ": File too large");
     EXPECT_EQ(rec.run->LinesWritten(), 5u); // 7 ticks, 2 refused
-    const CAcquisitionData data = ReadAcquisitionText(ReadAll(rec.run->FilePath()));
+    const CAcquisitionData data = ReadAcquisitionText(ReadFile(rec.run->FilePath()));
     EXPECT_TRUE(data.m_messages.empty());
     EXPECT_EQ(data.m_nLines, 5);
     ASSERT_EQ(data.m_series[1].size(), 5u);

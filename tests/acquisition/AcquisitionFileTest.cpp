@@ -1,5 +1,6 @@
 #include "acquisition/AcquisitionFile.h"
 #include "support/CommaLocale.h"
+#include "support/ReadFile.h"
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -13,13 +14,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // 25 March 2011, 14:05:09 local time.
 std::time_t MarchTheTwentyFifth() {
@@ -109,9 +103,9 @@ TEST(AcquisitionFileWriter, AFailedLineLeavesNoHalfLine) {
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     EXPECT_FALSE(writer.Append("0123456789ABCDEF\r\n", error)); // 8 + 18 bytes: past 20
     EXPECT_EQ(error, "Unable to write to the acquisition file " + path + ": File too large");
-    EXPECT_EQ(ReadAll(path), "header\r\n");
+    EXPECT_EQ(ReadFile(path), "header\r\n");
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
 
     EXPECT_TRUE(writer.Append("line\r\n", error)) << error;
-    EXPECT_EQ(ReadAll(path), "header\r\nline\r\n");
+    EXPECT_EQ(ReadFile(path), "header\r\nline\r\n");
 }

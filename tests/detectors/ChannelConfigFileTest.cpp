@@ -1,5 +1,6 @@
 #include "detectors/ChannelConfigFile.h"
 #include "detectors/ChannelConfig.h"
+#include "support/ReadFile.h"
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -14,11 +15,6 @@ using namespace std::string_literals;
 
 static void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-static std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 TEST(ChannelConfigFile, NamesTheFileAfterASafeStemOfTheSerial) {

@@ -7,6 +7,7 @@
 #include "link/NumberText.h"
 #include "render/ValueFormat.h"
 #include "sim/MeterSimulator.h"
+#include "support/ReadFile.h"
 #include "support/Subprocess.h"
 #include "support/TempHome.h"
 #include "support/WaitUntil.h"
@@ -233,13 +234,6 @@ TEST(CliEndToEnd, ConfigShowSetAndTheirFailures) {
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The data lines of an acquisition file without their timestamps, each timestamp checked.
 std::vector<std::string> DataWithoutTimes(const std::string& text, size_t headerSize) {
     std::vector<std::string> rest;
@@ -290,8 +284,8 @@ TEST(CliRecord, RecordsTheWindowsFileFromEveryMeterThatAnswers) {
     const std::string header = "2\r\n\tSeed\tPosition_2\t\r\n" + std::string(82, '-') + "\r\n\r\n";
     ASSERT_EQ(text.substr(0, header.size()), header);
     // The first head reads at the 532 nm stored for it, the second at the default 1064 nm.
-    const std::string at532 = FormatAcquisitionReading(
-        std::stof(FormatReading(ModelPower(first.Profile(), 0, 532))));
+    const std::string at532 =
+        FormatAcquisitionReading(std::stof(FormatReading(ModelPower(first.Profile(), 0, 532))));
     EXPECT_EQ(DataWithoutTimes(text, header.size()),
               std::vector<std::string>(3, "\t" + at532 + "\t2.5e-06\t"));
     EXPECT_EQ(first.Wavelength(), 532);

@@ -9,6 +9,8 @@
 #include "gui/MessageBox.h"
 #include "res/CommandIds.h"
 #include "sim/MeterSimulator.h"
+#include "support/ModalDialogs.h"
+#include "support/ReadFile.h"
 #include "support/TempHome.h"
 
 #include <QAction>
@@ -37,41 +39,6 @@ MeterProfile Steady(const std::string& serial, double watts) {
     profile.noise = 0;
     profile.drift = false;
     return profile;
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Accepts the auto-detection list once its probe has finished.
-void AcceptAutoDetection() {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer] {
-        QWidget* modal = QApplication::activeModalWidget();
-        auto* ok = modal ? modal->findChild<QPushButton*>(QStringLiteral("buttonOk")) : nullptr;
-        if (ok && ok->isEnabled()) {
-            timer->stop();
-            timer->deleteLater();
-            ok->click();
-        }
-    });
-    timer->start(50);
-}
-
-// Runs `act` on the modal dialog that the next call opens.
-void OnModal(std::function<void(QWidget*)> act) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            act(modal);
-        }
-    });
-    timer->start(20);
 }
 
 void Type(QWidget* dialog, const char* edit, const QString& text) {
@@ -195,7 +162,7 @@ private slots:
         QTRY_COMPARE(frame.StatusText(), QString("Detector connected: 2/8"));
         QVERIFY(start->isEnabled());
 
-        const std::string text = ReadAll(file);
+        const std::string text = ReadFile(file);
         QVERIFY(
             text.rfind("2\r\n\tPosition_1\tPosition_2\t\r\n" + std::string(82, '-') + "\r\n\r\n",
                        0) == 0);
@@ -219,14 +186,14 @@ private slots:
         frame.OnCommand(Command::StartAcquisition);
         QVERIFY(frame.m_bAcqRunning);
         const std::string file = frame.m_strAcqFile;
-        QTRY_VERIFY_WITH_TIMEOUT(ReadAcquisitionText(ReadAll(file)).m_nLines >= 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAcquisitionText(ReadFile(file)).m_nLines >= 2, 10000);
         frame.OnCommand(Command::StopAcquisition);
         QVERIFY(!frame.m_bAcqRunning);
         QCOMPARE(frame.StatusText(), QString("Detector connected: 2/8"));
-        const std::string text = ReadAll(file);
+        const std::string text = ReadFile(file);
         QVERIFY(text.size() >= 2 && text.substr(text.size() - 3) == "\t\r\n");
         QTest::qWait(1500); // no line and no message after the stop
-        QCOMPARE(ReadAll(file), text);
+        QCOMPARE(ReadFile(file), text);
         QVERIFY(m_messages.isEmpty());
     }
 
@@ -235,10 +202,10 @@ private slots:
         SetParameters(Prefix(), 1, 3);
         frame.OnCommand(Command::StartAcquisition);
         const std::string file = frame.m_strAcqFile;
-        QTRY_VERIFY_WITH_TIMEOUT(ReadAcquisitionText(ReadAll(file)).m_nLines >= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAcquisitionText(ReadFile(file)).m_nLines >= 1, 10000);
         frame.GetView(1)->ClosePort(); // position 2 is gone mid-run
         QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty(), 10000);
-        const CAcquisitionData data = ReadAcquisitionText(ReadAll(file));
+        const CAcquisitionData data = ReadAcquisitionText(ReadFile(file));
         QCOMPARE(data.m_messages, std::vector<std::string>{});
         QCOMPARE(data.m_nLines, 4);
         QCOMPARE(data.m_series[1].size(), size_t(4));
@@ -280,7 +247,7 @@ private slots:
         const std::string file = frame.m_strAcqFile;
         QTRY_COMPARE_WITH_TIMEOUT(m_messages.size(), 1, 10000);
         QCOMPARE(m_messages[0], QString::fromStdString("Acquistion completed : " + file));
-        const std::string text = ReadAll(file);
+        const std::string text = ReadFile(file);
         const std::string header = "2\r\n\tPosition_1\tPosition_2\t\r\n" + std::string(82, '-');
         QVERIFY(text.rfind(header + "\r\n", 0) == 0);
         QVERIFY(text.substr(header.size() + 2, 2) != "\r\n"); // no empty line on schedule
@@ -300,13 +267,13 @@ private slots:
         frame.OnCommand(Command::StartAcquisition);
         QVERIFY(frame.m_bAcqRunning);
         const std::string file = frame.m_strAcqFile;
-        QTRY_VERIFY_WITH_TIMEOUT(ReadAcquisitionText(ReadAll(file)).m_nLines >= 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAcquisitionText(ReadFile(file)).m_nLines >= 2, 10000);
         QElapsedTimer closing;
         closing.start();
         frame.close();
         m_frame.reset();
         QVERIFY(closing.elapsed() < 10000); // a hang, not a slow machine
-        const CAcquisitionData data = ReadAcquisitionText(ReadAll(file));
+        const CAcquisitionData data = ReadAcquisitionText(ReadFile(file));
         QCOMPARE(data.m_messages, std::vector<std::string>{});
         QVERIFY(data.m_nLines >= 2);
         QTRY_VERIFY(!m_seed->IsStreaming());

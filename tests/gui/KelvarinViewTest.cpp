@@ -6,6 +6,7 @@
 #include "link/NumberText.h"
 #include "res/CommandIds.h"
 #include "sim/MeterSimulator.h"
+#include "support/ModalDialogs.h"
 #include "support/TempHome.h"
 
 #include <QApplication>
@@ -37,19 +38,6 @@ std::string Received(const CMeterSimulator& meter) {
     for (const ReceivedByte& b : meter.ReceivedBytes())
         text += b.byte;
     return text;
-}
-
-// Runs `act` on the modal dialog that the next call opens.
-void OnModal(std::function<void(QWidget*)> act) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            act(modal);
-        }
-    });
-    timer->start(20);
 }
 
 void Click(QWidget* dialog, const char* name) {

@@ -8,6 +8,7 @@
 #include "gui/MessageBox.h"
 #include "res/CommandIds.h"
 #include "sim/MeterSimulator.h"
+#include "support/ModalDialogs.h"
 #include "support/Subprocess.h"
 #include "support/TempHome.h"
 
@@ -39,23 +40,6 @@ int PollingThreadCount() {
         closedir(dir);
     }
     return n;
-}
-
-// Accepts the auto-detection list once its probe has finished.
-void AcceptAutoDetection() {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || modal->objectName() == QLatin1String("AboutDlg"))
-            return;
-        auto* ok = modal->findChild<QPushButton*>(QStringLiteral("buttonOk"));
-        if (ok && ok->isEnabled()) {
-            timer->stop();
-            timer->deleteLater();
-            ok->click();
-        }
-    });
-    timer->start(50);
 }
 
 } // namespace
