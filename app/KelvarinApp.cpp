@@ -1,8 +1,10 @@
 #include "app/KelvarinApp.h"
 
+#include "app/DemoLab.h"
 #include "app/KelvarinDoc.h"
 #include "app/MainFrame.h"
-#include "sim/MeterSimulator.h"
+#include "channel/KelvarinView.h"
+#include "res/CommandIds.h"
 
 #include <QShortcut>
 
@@ -16,19 +18,18 @@ CKelvarinApp::~CKelvarinApp() {
     // The frame and its panes first: they stop their meters, which must still be there.
     m_pMainFrame.reset();
     m_pDocument.reset();
-    if (m_demoMeters)
-        m_demoMeters->Stop();
+    m_demoLab.reset();
 }
 
 bool CKelvarinApp::InitInstance(int demoMeters, QString& error) {
     if (demoMeters > 0) {
-        m_demoMeters = std::make_unique<CSimulatorSet>();
+        m_demoLab = std::make_unique<CDemoLab>();
         std::string why;
-        if (!m_demoMeters->Start(demoMeters, why)) {
+        if (!m_demoLab->Start(demoMeters, why)) {
             error = QString::fromStdString(why);
             return false;
         }
-        QByteArray ports = QByteArray::fromStdString(m_demoMeters->PortsVariable());
+        QByteArray ports = QByteArray::fromStdString(m_demoLab->PortsVariable());
         const QByteArray earlier = qgetenv("KELVARIN_PORTS");
         if (!earlier.isEmpty())
             ports += ':' + earlier;
@@ -39,6 +40,9 @@ bool CKelvarinApp::InitInstance(int demoMeters, QString& error) {
     m_pMainFrame = std::make_unique<CMainFrame>(m_pDocument.get());
     auto* fileNew = new QShortcut(QKeySequence::New, m_pMainFrame.get());
     connect(fileNew, &QShortcut::activated, this, &CKelvarinApp::OnFileNew);
+    // The fading laser's pane shows its graph, so its fall is seen as it happens.
+    if (demoMeters > CDemoLab::kFadingMeter)
+        m_pMainFrame->GetView(CDemoLab::kFadingMeter)->OnCommand(Command::GraphicDisplay);
     m_pMainFrame->show();
     return true;
 }

@@ -7,7 +7,7 @@
 
 class CKelvarinDoc;
 class CMainFrame;
-class CSimulatorSet;
+class CDemoLab;
 
 class CKelvarinApp : public QApplication {
     Q_OBJECT
@@ -16,15 +16,15 @@ public:
     CKelvarinApp(int& argc, char** argv);
     ~CKelvarinApp() override;
 
-    // Starts `demoMeters` simulated meters first (0 for none, the ports they use are listed
-    // before the system's), then the document and the main frame. False with `error` when the
-    // demo meters cannot start.
+    // Starts `demoMeters` simulated meters first (0 for none; their ports are listed before the
+    // system's, their configurations kept in a folder of the run's own), then the document and
+    // the main frame. False with `error` when the demo cannot start.
     bool InitInstance(int demoMeters, QString& error);
     CMainFrame* MainFrame() const { return m_pMainFrame.get(); }
     void OnFileNew();
 
 private:
-    std::unique_ptr<CSimulatorSet> m_demoMeters;
+    std::unique_ptr<CDemoLab> m_demoLab;
     std::unique_ptr<CKelvarinDoc> m_pDocument;
     std::unique_ptr<CMainFrame> m_pMainFrame;
 };

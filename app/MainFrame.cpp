@@ -3,15 +3,19 @@
 #include "acquisition/DataSamplingDlg.h"
 #include "app/AboutDlg.h"
 #include "app/KelvarinDoc.h"
+#include "capture/CaptureEcran.h"
+#include "capture/WindowCapture.h"
 #include "channel/KelvarinView.h"
 #include "detectors/ConfigDamageReport.h"
 #include "detectors/DetectorOrder.h"
 #include "gui/MessageBox.h"
 #include "res/CommandIds.h"
 #include "settings/DataRoot.h"
+#include "settings/GraphParamDlg.h"
 #include "settings/ProfileStore.h"
 
 #include <QAction>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
@@ -59,6 +63,21 @@ QIcon StopAcquisitionIcon() {
     return QIcon(pixmap);
 }
 
+// A camera: the screenshot button.
+QIcon CameraIcon() {
+    QPixmap pixmap(40, 40);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(30, 30, 30), 1.5));
+    painter.setBrush(QColor(90, 90, 90));
+    painter.drawRoundedRect(QRectF(6, 13, 28, 18), 3, 3);
+    painter.drawRect(QRectF(14, 9, 10, 5));
+    painter.setBrush(QColor(200, 215, 235));
+    painter.drawEllipse(QRectF(14, 15, 12, 12));
+    return QIcon(pixmap);
+}
+
 } // namespace
 
 CMainFrame::CMainFrame(CKelvarinDoc* document, QWidget* parent)
@@ -67,8 +86,10 @@ CMainFrame::CMainFrame(CKelvarinDoc* document, QWidget* parent)
     setObjectName(QStringLiteral("MainFrame"));
     setWindowIcon(KelvarinIcon());
     m_strScreenshotBase =
-        ReadProfileString(QStringLiteral("Param"), QStringLiteral("CaptureScreen"),
-                          QString::fromStdString(DataRoot() + "/CaptureScreen"))
+        QFile::encodeName(
+            ReadProfileString(
+                QStringLiteral("Param"), QStringLiteral("CaptureScreen"),
+                QFile::decodeName(QByteArray::fromStdString(DataRoot() + "/CaptureScreen"))))
             .toStdString();
     m_nGraphBufferSize =
         ReadProfileInt(QStringLiteral("Param"), QStringLiteral("GraphBufferSize"), 2000);
@@ -154,6 +175,11 @@ void CMainFrame::CreateMenus() {
     add(mosaic, QStringLiteral("1x4"), Command::Mosaic1x4, QStringLiteral("Mosaique 1x4"));
     add(mosaic, QStringLiteral("2x4"), Command::Mosaic2x4, QStringLiteral("Mosaique 2x4"));
 
+    QMenu* parameters = menuBar()->addMenu(QStringLiteral("&Parameters"));
+    parameters->setObjectName(QStringLiteral("menuParameters"));
+    add(parameters, QStringLiteral("Screenshot"), Command::ScreenshotSettings);
+    add(parameters, QStringLiteral("Graphical Parameters"), Command::GraphicalParameters);
+
     QMenu* detectors = menuBar()->addMenu(QStringLiteral("D&etectors"));
     detectors->setObjectName(QStringLiteral("menuDetectors"));
     add(detectors, QStringLiteral("Auto Detection"), Command::AutoDetection);
@@ -212,6 +238,7 @@ void CMainFrame::CreateToolBar() {
     m_actionStopAcq =
         addAcquisition(StopAcquisitionIcon(), "Stop Acquisition", Command::ToolStopAcquisition);
     bar->addSeparator();
+    addAcquisition(CameraIcon(), "Screenshot", Command::CaptureScreen);
     UpdateAcquisitionButtons();
 }
 
@@ -297,6 +324,15 @@ void CMainFrame::OnCommand(int id) {
         break;
     case Command::About:
         OnAbout();
+        break;
+    case Command::ScreenshotSettings:
+        OnScreenshotSettings();
+        break;
+    case Command::GraphicalParameters:
+        OnGraphicalParameters();
+        break;
+    case Command::CaptureScreen:
+        OnCaptureScreen();
         break;
     case Command::AcquisitionParameters:
         OnAcquisitionParameters();
@@ -596,4 +632,46 @@ void CMainFrame::OnAcquisitionFinished(uint64_t run, const std::string& file) {
     UpdateAcquisitionButtons();
     KelvarinMessageBoxModeless(
         this, QStringLiteral("Acquistion completed : %1").arg(QString::fromStdString(file)));
+}
+
+void CMainFrame::OnScreenshotSettings() {
+    CCaptureEcran dialog(this);
+    dialog.m_strFile = m_strScreenshotBase;
+    dialog.exec();
+    // Whichever button closed it: a path chosen with "..." is kept even after Cancel.
+    m_strScreenshotBase = dialog.m_strFile;
+    WriteProfileString(QStringLiteral("Param"), QStringLiteral("CaptureScreen"),
+                       QFile::decodeName(QByteArray::fromStdString(m_strScreenshotBase)));
+}
+
+void CMainFrame::OnGraphicalParameters() {
+    CGraphParamDlg dialog(this);
+    dialog.m_nGraphSize = m_nGraphBufferSize;
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_nGraphBufferSize = dialog.m_nGraphSize;
+    WriteProfileInt(QStringLiteral("Param"), QStringLiteral("GraphBufferSize"), m_nGraphBufferSize);
+    // Every pane, connected or not; a longer graph is cut to the newest at its next point.
+    for (int p = 0; p < kPositions; ++p)
+        GetView(p)->m_nGraphMaxPoints = m_nGraphBufferSize;
+}
+
+QRect CMainFrame::ClientArea() const {
+    const int top =
+        menuWidget() && menuWidget()->isVisible() ? menuWidget()->geometry().bottom() + 1 : 0;
+    return QRect(0, top, width(), height() - top);
+}
+
+void CMainFrame::OnCaptureScreen() {
+    SaveScreenshotAt(std::time(nullptr));
+}
+
+void CMainFrame::SaveScreenshotAt(std::time_t when) {
+    const QImage picture = CaptureClientArea(this, ClientArea(), palette().color(QPalette::Window));
+    const std::string path = ScreenshotFileName(m_strScreenshotBase, when, "%Y%d%m_%H%M%S");
+    std::string error;
+    if (SaveScreenshot(picture, path, error))
+        KelvarinMessageBox(this, QFile::decodeName(QByteArray::fromStdString(path)));
+    else
+        KelvarinMessageBox(this, QString::fromStdString(error));
 }

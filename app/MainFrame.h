@@ -57,6 +57,16 @@ public:
     void OnAbout();
     void OnCommand(int id);
 
+    // Settings and screenshots.
+    void OnScreenshotSettings();
+    void OnGraphicalParameters();
+    void OnCaptureScreen();
+    // Saves the picture of the window named for `when`; the message names the file, or says
+    // it could not be saved.
+    void SaveScreenshotAt(std::time_t when);
+    // The window's client area: all but its menu bar.
+    QRect ClientArea() const;
+
     // Acquisition.
     void OnAcquisitionParameters();
     void OnStartAcquisition();

@@ -165,7 +165,22 @@ std::string ConfigFileStem(const std::string& serial) {
     return stem;
 }
 
+namespace {
+
+std::string& ConfigFolderOverride() {
+    static std::string folder;
+    return folder;
+}
+
+} // namespace
+
+void UseConfigFolder(const std::string& folder) {
+    ConfigFolderOverride() = folder;
+}
+
 std::string ConfigFolder() {
+    if (!ConfigFolderOverride().empty())
+        return ConfigFolderOverride();
     return (fs::path(DataRoot()) / "Kelvarin").string();
 }
 

@@ -13,6 +13,10 @@ class CChannelConfig;
 std::string ConfigFileStem(const std::string& serial);
 // Folder of the per-detector files: <data root>/Kelvarin.
 std::string ConfigFolder();
+// For the rest of the run the files live in `folder` instead (the demo's own meters keep theirs
+// out of the user's folder); an empty folder goes back to the usual one. Call it before any
+// file is read, from the thread that reads them.
+void UseConfigFolder(const std::string& folder);
 // Full path of the file of a serial number; empty when the serial number is empty.
 std::string ConfigFilePath(const std::string& serial);
 

@@ -48,3 +48,12 @@ inline constexpr int ToolStartAcquisition = 32858;
 inline constexpr int ToolStopAcquisition = 32859;
 
 } // namespace Command
+
+namespace Command {
+
+// Parameters menu and the screenshot button.
+inline constexpr int ScreenshotSettings = 32861;
+inline constexpr int GraphicalParameters = 32864;
+inline constexpr int CaptureScreen = 32849;
+
+} // namespace Command

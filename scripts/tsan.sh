@@ -11,7 +11,7 @@ runs="${1:-1}"
 export QT_QPA_PLATFORM=offscreen
 
 threaded=(kelvarin_link_tests kelvarin_sim_tests kelvarin_e2e_tests KelvarinViewTest
-          AutoDetectDlgTest MainFrameTest AcquisitionFrameTest)
+          AutoDetectDlgTest MainFrameTest AcquisitionFrameTest SettingsAndScreenshotTest)
 if [ ! -f "$tsan/build.ninja" ]; then
   cmake -S "$root" -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVARIN_WERROR=ON \
     -DKELVARIN_SANITIZE=thread -DKELVARIN_BUILD_BENCH=OFF >/dev/null

@@ -116,6 +116,11 @@ double ModelPower(const MeterProfile& profile, double tSeconds, int wavelengthNm
         double phase = static_cast<double>(profile.seed % 1000u) * (2 * kPi / 1000.0);
         power *= 1.0 + 0.03 * std::sin(2 * kPi * tSeconds / 180.0 + phase);
     }
+    if (profile.sagAfterSeconds >= 0 && tSeconds > profile.sagAfterSeconds &&
+        profile.sagMinutes > 0) {
+        const double minutes = (tSeconds - profile.sagAfterSeconds) / 60.0;
+        power *= 1.0 - profile.sagDepth * (1.0 - std::exp(-minutes / profile.sagMinutes));
+    }
     // Exactly 1 at 1064 nm, saturating at +-12 % far from it.
     power *= 1.0 + 0.12 * std::tanh((wavelengthNm - 1064.0) / 800.0);
     return power;
@@ -406,13 +411,20 @@ void CMeterSimulator::StreamDue(double nowMs) {
 }
 
 bool CSimulatorSet::Start(int count, std::string& error) {
+    std::vector<MeterProfile> profiles;
+    for (int i = 0; i < count; ++i)
+        profiles.push_back(DefaultMeterProfile(i));
+    return Start(profiles, error);
+}
+
+bool CSimulatorSet::Start(const std::vector<MeterProfile>& profiles, std::string& error) {
     Stop();
-    if (count < 1 || count > 8) {
+    if (profiles.empty() || profiles.size() > 8) {
         error = "the number of meters must be 1 to 8";
         return false;
     }
-    for (int i = 0; i < count; ++i) {
-        auto meter = std::make_unique<CMeterSimulator>(DefaultMeterProfile(i));
+    for (size_t i = 0; i < profiles.size(); ++i) {
+        auto meter = std::make_unique<CMeterSimulator>(profiles[i]);
         std::string why;
         if (!meter->Start(why)) {
             error = "meter " + std::to_string(i) + ": " + why;

@@ -33,6 +33,11 @@ struct MeterProfile {
     double noise = 0.005; // relative standard deviation of each reading
     bool drift = true;    // slow relative drift of a few percent over minutes
     uint32_t seed = 1;
+    // A laser that fades: from `sagAfterSeconds` on (negative: never) the power sinks towards
+    // (1 - sagDepth) of its value, two thirds of the way in `sagMinutes`.
+    double sagAfterSeconds = -1;
+    double sagDepth = 0;
+    double sagMinutes = 1;
 };
 
 // The default meter of index i (0 to 7): names, serial numbers and powers spread over decades.
@@ -130,6 +135,8 @@ class CSimulatorSet {
 public:
     // Starts `count` meters with the default profiles of indexes 0 to count - 1.
     bool Start(int count, std::string& error);
+    // Starts one meter per profile (1 to 8 of them).
+    bool Start(const std::vector<MeterProfile>& profiles, std::string& error);
     void Stop();
     size_t Size() const { return m_meters.size(); }
     CMeterSimulator& Meter(size_t index) { return *m_meters[index]; }
