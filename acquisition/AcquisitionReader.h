@@ -2,10 +2,12 @@
 // Reads an acquisition file back: the channel names, the start time and one series of points
 // (seconds since the first line, reading) per column 1 to 8.
 //
-// The file is read as words separated by blanks, tabs and line ends, so empty lines count for
-// nothing anywhere and a file started by hand reads like one started on schedule. Problems are
+// The channel names are the tab-separated fields of line 2, so a title may hold blanks or begin
+// with '-'. The data are read as words separated by blanks, tabs and line ends, so empty lines
+// count for nothing and a file started by hand reads like one started on schedule. Problems are
 // reported by the messages the user sees, in order:
-//   "Bad File Format"            the names before the separator are not N (the load goes on)
+//   "Bad File Format"            not N names (the load goes on), or no count or line of hyphens
+//                                where they belong (nothing is read)
 //   "Bad Date Format", the word  a timestamp that is not a valid local date and time (it stops)
 //   "Bad Value Format", the word a reading that is not a number (it stops; points before it stay)
 // A word is at most 1023 characters; the rest of a longer one is skipped with it.
@@ -13,6 +15,7 @@
 #include "render/GraphGeometry.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -32,13 +35,26 @@ struct CAcquisitionData {
     bool m_bStopped = false; // a bad timestamp or reading ended the load early
 };
 
-// False when the file cannot be opened or read (`error` names it and says why); otherwise what
-// the file holds, with its messages.
-bool LoadAcquisitionFile(const std::string& path, CAcquisitionData& data, std::string& error);
+// How far a load has come, for a window that shows it, and a way to stop it (from any thread).
+struct CLoadProgress {
+    std::atomic<uint64_t> m_nBytesRead{0};
+    std::atomic<uint64_t> m_nTotalBytes{0};
+    std::atomic<bool> m_bCancel{false};
+};
+
+// False when the file cannot be opened or read (`error` names it and says why), or when the load
+// was cancelled; otherwise what the file holds, with its messages.
+bool LoadAcquisitionFile(const std::string& path, CAcquisitionData& data, std::string& error,
+                         CLoadProgress* progress = nullptr);
 // The same rules over text in memory; with `chunkSize`, handed to the reader in pieces of that
 // size, as a file is read (words then cross the pieces' ends).
 CAcquisitionData ReadAcquisitionText(std::string_view text);
 CAcquisitionData ReadAcquisitionText(std::string_view text, size_t chunkSize);
+
+// A reading word: the number it begins with, as ScanFloatPrefix finds it (any exponent width),
+// rounded to the nearest float, or the "inf" and "nan" the writer writes for readings that are
+// not finite. Returns the characters taken (0: not a number); the rest is the next word.
+size_t ParseAcquisitionReading(std::string_view word, float& value);
 
 // Timestamp "%d/%d/%d-%d:%d:%d" (day, month, year, hour, minute, second; no leading zeros
 // needed) to local calendar time. False for fields that are not a valid calendar time.

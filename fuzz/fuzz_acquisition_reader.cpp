@@ -4,11 +4,15 @@
 // result.
 
 #include "acquisition/AcquisitionReader.h"
+#include "link/NumberText.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -46,8 +50,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(points <= size / 2 + 1, "more points than words");
     Check(!read.m_bStopped || !read.m_messages.empty(), "stopped without a message");
     for (const std::string& name : read.m_names)
-        Check(!name.empty() && name.size() <= 1023, "a name longer than a word");
+        Check(name.size() <= 1023, "a name longer than a word");
 
+    // The quick reading of a number agrees with the plain one (length and nearest float).
+    const std::string_view word = text.substr(0, std::min<size_t>(size, 64));
+    float quick = 0, plain = 0;
+    const size_t length = ParseAcquisitionReading(word, quick);
+    if (word.substr(0, 3) != "inf" && word.substr(0, 3) != "nan" && word.substr(0, 4) != "-inf" &&
+        word.substr(0, 4) != "-nan") {
+        Check(length == ScanFloatPrefix(word), "a number of another length");
+        std::string number(word.substr(0, length));
+        if (!number.empty() && number[0] == '+')
+            number.erase(0, 1);
+        if (length > 0 &&
+            std::from_chars(number.data(), number.data() + number.size(), plain).ec == std::errc())
+            Check(std::memcmp(&quick, &plain, sizeof quick) == 0, "not the nearest float");
+    }
     // Read in pieces as a file is, with words across the pieces' ends.
     const size_t chunk = size > 0 ? 1 + data[0] % 13 : 1;
     Check(Same(read, ReadAcquisitionText(text, chunk)), "pieces read differently");

@@ -1,6 +1,7 @@
 // Reading acquisition files back, and the bad inputs a file may hold:
-//   a title with a blank                "Bad File Format"; the data still loads by N columns
-//   a title beginning with '-'          "Bad File Format"; the list ends there
+//   a title with a blank, or beginning with '-'   one name (names are the fields of line 2)
+//   fewer or more names than N          "Bad File Format"; the data still loads by N columns
+//   no line of hyphens after the names  "Bad File Format"; nothing is read
 //   a channel that lost its column      "Bad Date Format" and the word; the points before stay
 //   N = 0                               timestamps only; no point, no message
 //   a word of 2,000 characters          read as its first 1023; as a date, "Bad Date Format"
@@ -11,12 +12,17 @@
 
 #include "acquisition/AcquisitionReader.h"
 #include "acquisition/AcquisitionFile.h"
+#include "link/NumberText.h"
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <random>
 
 namespace {
 
@@ -77,21 +83,31 @@ TEST(AcquisitionReader, WhatTheWriterWroteReadsBackTheSame) {
     }
 }
 
-TEST(AcquisitionReader, NamesThatDoNotCountRightAreReportedAndTheDataStillLoads) {
-    // "Amp out" reads as two names; N still gives the columns.
-    CAcquisitionData data =
-        ReadAcquisitionText(Header("2", "\tSeed\tAmp out\t") + "25/03/2011-14:05:09\t1\t2\t\r\n"
-                                                               "25/03/2011-14:05:10\t3\t4\t\r\n");
-    EXPECT_EQ(data.m_messages, Messages{"Bad File Format"});
-    EXPECT_EQ(data.m_names, (std::vector<std::string>{"Seed", "Amp", "out"}));
-    EXPECT_EQ(Values(data.m_series[1]), (std::vector<float>{2, 4}));
-    EXPECT_EQ(Times(data.m_series[1]), (std::vector<float>{0, 1}));
+TEST(AcquisitionReader, NamesAreTheFieldsOfTheirLine) {
+    // Blanks and a leading '-' belong to the names; the data are read by N columns.
+    CAcquisitionData data = ReadAcquisitionText(Header("3", "\tLaser A\t-Amp\tOut\t") +
+                                                "25/03/2011-14:05:09\t1\t2\t3\t\r\n"
+                                                "25/03/2011-14:05:10\t4\t5\t6\t\r\n");
+    EXPECT_EQ(data.m_messages, Messages{});
+    EXPECT_EQ(data.m_names, (std::vector<std::string>{"Laser A", "-Amp", "Out"}));
+    EXPECT_EQ(Values(data.m_series[1]), (std::vector<float>{2, 5}));
+    EXPECT_EQ(Times(data.m_series[2]), (std::vector<float>{0, 1}));
 
-    // A title beginning with '-' ends the list early: the real separator is then read as the
-    // first timestamp.
-    data = ReadAcquisitionText(Header("2", "\tSeed\t-Amp\t") + "25/03/2011-14:05:09\t1\t2\t\r\n");
-    EXPECT_EQ(data.m_messages, (Messages{"Bad File Format", "Bad Date Format", kSeparator}));
+    // One name short of N: said, and the columns still come from N.
+    data = ReadAcquisitionText(Header("2", "\tSeed\t") + "25/03/2011-14:05:09\t1\t2\t\r\n");
+    EXPECT_EQ(data.m_messages, Messages{"Bad File Format"});
     EXPECT_EQ(data.m_names, std::vector<std::string>{"Seed"});
+    EXPECT_EQ(Values(data.m_series[1]), std::vector<float>{2});
+
+    // No line of hyphens after the names: nothing is taken for data.
+    data = ReadAcquisitionText("1\r\n\tA\t\r\n25/03/2011-14:05:09\t1\t\r\n");
+    EXPECT_EQ(data.m_messages, Messages{"Bad File Format"});
+    EXPECT_TRUE(data.m_names.empty());
+    EXPECT_TRUE(data.m_series[0].empty());
+    // A file whose count is followed by the hyphens at once has no names.
+    data = ReadAcquisitionText("1\r\n" + kSeparator + "\r\n25/03/2011-14:05:09\t1\t\r\n");
+    EXPECT_EQ(data.m_messages, Messages{"Bad File Format"});
+    EXPECT_EQ(Values(data.m_series[0]), std::vector<float>{1});
 
     // Ten columns: the ninth and tenth are read and dropped.
     std::string names = "\t", line = "01/01/2020-00:00:00\t";
@@ -167,7 +183,7 @@ TEST(AcquisitionReader, BadDatesAndBadValuesStopTheLoadAndSayWhere) {
 }
 
 TEST(AcquisitionReader, LongWordsNoCountAndFilesThatAreNotFiles) {
-    const std::string longName(2000, 'n');
+    const std::string longName(2000, 'n'); // a name is cut as a word is
     CAcquisitionData data = ReadAcquisitionText(Header("1", "\t" + longName + "\t") +
                                                 std::string(2000, '7') + "\t\r\n");
     EXPECT_EQ(data.m_names, std::vector<std::string>{std::string(1023, 'n')});
@@ -192,7 +208,10 @@ TEST(AcquisitionReader, LongWordsNoCountAndFilesThatAreNotFiles) {
         for (int i = 0; i < 60000; ++i)
             out << AcquisitionDataLine(1300000000 + i, {static_cast<float>(i), 0.5f});
     }
-    ASSERT_TRUE(LoadAcquisitionFile(path, data, error)) << error;
+    CLoadProgress progress;
+    ASSERT_TRUE(LoadAcquisitionFile(path, data, error, &progress)) << error;
+    EXPECT_EQ(progress.m_nBytesRead.load(), std::filesystem::file_size(path));
+    EXPECT_EQ(progress.m_nTotalBytes.load(), progress.m_nBytesRead.load());
     EXPECT_EQ(data.m_messages, Messages{});
     ASSERT_EQ(data.m_series[0].size(), 60000u);
     for (int i = 0; i < 60000; i += 997) {
@@ -200,4 +219,83 @@ TEST(AcquisitionReader, LongWordsNoCountAndFilesThatAreNotFiles) {
                   std::stof(FormatAcquisitionReading(static_cast<float>(i))));
         EXPECT_EQ(data.m_series[0][static_cast<size_t>(i)].fTime, static_cast<float>(i));
     }
+    // A load told to stop gives nothing, and says so.
+    CLoadProgress stop;
+    stop.m_bCancel = true;
+    EXPECT_FALSE(LoadAcquisitionFile(path, data, error, &stop));
+    EXPECT_EQ(error, "Loading " + path + " cancelled");
+    EXPECT_TRUE(data.m_series[0].empty());
+}
+
+// Readings are read the quick way where that is exact; the float must be the nearest one (what
+// from_chars gives; beyond a float's range, infinity or zero) and the length what
+// ScanFloatPrefix finds, for any form of number.
+TEST(AcquisitionReader, ReadingsAreTheNearestFloatWhateverTheirForm) {
+    const auto expected = [](const std::string& word, float& value) {
+        const size_t length = ScanFloatPrefix(word);
+        std::string number = word.substr(0, length);
+        if (!number.empty() && number[0] == '+')
+            number.erase(0, 1);
+        value = 0;
+        if (length > 0 &&
+            std::from_chars(number.data(), number.data() + number.size(), value).ec ==
+                std::errc::result_out_of_range)
+            ParseLeadingFloat(word, value); // beyond a float: infinity, or zero
+        return length;
+    };
+    const auto check = [&](const std::string& word) {
+        float got = -1, want = -1;
+        const size_t length = ParseAcquisitionReading(word, got);
+        ASSERT_EQ(length, expected(word, want)) << word;
+        if (length > 0) {
+            ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << word << " " << got << " " << want;
+        }
+    };
+    for (const char* word : {"0",
+                             "-0",
+                             "+1",
+                             "1e",
+                             "1e+",
+                             "1e-x",
+                             ".5",
+                             "5.",
+                             "-.",
+                             ".",
+                             "00012",
+                             "1.2.3",
+                             "1.5e-005",
+                             "1.5E+2",
+                             "16777217",
+                             "16777219",
+                             "0.1",
+                             "3.4028235e38",
+                             "1e-38",
+                             "1.4e-45",
+                             "123456789012345678901234",
+                             "0.000000000000000000000000001",
+                             "7e22",
+                             "9e-23",
+                             "1,5"})
+        check(word);
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> digits(1, 12), exponent(-40, 38), form(0, 3);
+    std::uniform_int_distribution<int> digit(0, 9);
+    for (int i = 0; i < 200000; ++i) {
+        std::string mantissa;
+        const int n = digits(random);
+        for (int k = 0; k < n; ++k)
+            mantissa += static_cast<char>('0' + digit(random));
+        const int point = std::uniform_int_distribution<int>(0, n)(random);
+        if (point < n && form(random) != 0)
+            mantissa.insert(static_cast<size_t>(point), ".");
+        const int e = exponent(random);
+        std::string word = (i % 2 ? "-" : "") + mantissa;
+        if (form(random) != 3)
+            word += (form(random) == 0 ? "E" : "e") + std::to_string(e);
+        check(word);
+    }
+    // Exactly half-way between two floats: ties go to the even one.
+    float value = 0;
+    ParseAcquisitionReading("16777217", value);
+    EXPECT_EQ(value, 16777216.0f);
 }
