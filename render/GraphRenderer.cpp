@@ -8,6 +8,7 @@
 #include <QPen>
 
 #include <cfloat>
+#include <climits>
 
 namespace {
 
@@ -26,6 +27,129 @@ void LineTo(QPainter& painter, int x1, int y1, int x2, int y2) {
         painter.drawLine(x1, y1, x2, y2 > y1 ? y2 - 1 : y2 + 1);
     else
         painter.drawLine(x1, y1, x2 > x1 ? x2 - 1 : x2 + 1, y2);
+}
+
+// The curve's pixels, by one rule that composes: a line paints every pixel from its start to its
+// end, both included (a vertical one, its rows from the higher to the lower). So the lines
+// between the samples of one pixel column together paint that column from its highest row to
+// its lowest, whatever their order; drawn as that one span, they paint exactly the same. A
+// column holding thousands of samples thus costs one span, and the lines between columns are
+// drawn as they are. The pixels are written into the image directly: a long series paints
+// hundreds of thousands of them per picture.
+class CCurvePixels {
+public:
+    CCurvePixels(QImage& image, QRgb colour)
+        : m_bits(image.bits()), m_stride(image.bytesPerLine()), m_width(image.width()),
+          m_height(image.height()), m_colour(colour) {}
+
+    void Line(int x0, int y0, int x1, int y1) {
+        if (x0 == x1) {
+            Span(x0, y0, y1);
+            return;
+        }
+        // Bresenham, both ends included.
+        const int dx = std::abs(x1 - x0);
+        const int dy = -std::abs(y1 - y0);
+        const int sx = x0 < x1 ? 1 : -1;
+        const int sy = y0 < y1 ? 1 : -1;
+        int error = dx + dy;
+        for (;;) {
+            Plot(x0, y0);
+            if (x0 == x1 && y0 == y1)
+                return;
+            const int twice = 2 * error;
+            if (twice >= dy) {
+                error += dy;
+                x0 += sx;
+            }
+            if (twice <= dx) {
+                error += dx;
+                y0 += sy;
+            }
+        }
+    }
+
+    void Span(int x, int y0, int y1) {
+        if (x < 0 || x >= m_width)
+            return;
+        const int top = std::max(0, std::min(y0, y1));
+        const int bottom = std::min(m_height - 1, std::max(y0, y1));
+        uchar* pixel = m_bits + static_cast<qsizetype>(top) * m_stride + x * 4;
+        for (int y = top; y <= bottom; ++y, pixel += m_stride)
+            *reinterpret_cast<QRgb*>(pixel) = m_colour;
+    }
+
+private:
+    void Plot(int x, int y) {
+        if (x >= 0 && y >= 0 && x < m_width && y < m_height)
+            *reinterpret_cast<QRgb*>(m_bits + static_cast<qsizetype>(y) * m_stride + x * 4) =
+                m_colour;
+    }
+
+    uchar* m_bits;
+    qsizetype m_stride;
+    int m_width;
+    int m_height;
+    QRgb m_colour;
+};
+
+// Gathers the curve's points, column by column when reducing: a column keeps its highest and
+// lowest rows, the row it was entered at and the row it is left from.
+class CCurveLines {
+public:
+    CCurveLines(CCurvePixels& pixels, bool reduce) : m_pixels(pixels), m_bReduce(reduce) {}
+
+    void Add(int x, int row) {
+        if (!m_bStarted) {
+            m_bStarted = true;
+            m_x = x;
+            m_low = m_high = m_last = row;
+            return;
+        }
+        if (!m_bReduce) {
+            m_pixels.Line(m_x, m_last, x, row);
+            m_x = x;
+            m_last = row;
+            return;
+        }
+        if (x == m_x) {
+            m_low = std::min(m_low, row);
+            m_high = std::max(m_high, row);
+            m_last = row;
+            return;
+        }
+        Flush();
+        m_pixels.Line(m_x, m_last, x, row); // into the next column
+        m_x = x;
+        m_low = m_high = m_last = row;
+    }
+
+    void Flush() {
+        if (m_bReduce && m_bStarted)
+            m_pixels.Span(m_x, m_low, m_high);
+    }
+
+private:
+    CCurvePixels& m_pixels;
+    bool m_bReduce;
+    bool m_bStarted = false;
+    int m_x = 0;
+    int m_last = 0, m_low = 0, m_high = 0;
+};
+
+// Pixels can be written directly into a 32-bit image painted without transformation or clip;
+// anything else is drawn by the painter.
+QImage* DirectImage(QPainter& painter) {
+    QPaintDevice* device = painter.device();
+    if (!device || device->devType() != QInternal::Image || painter.hasClipping() ||
+        !painter.deviceTransform().isIdentity())
+        return nullptr;
+    auto* image = static_cast<QImage*>(device);
+    const QImage::Format format = image->format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+        format != QImage::Format_ARGB32_Premultiplied)
+        return nullptr;
+    return image;
 }
 
 } // namespace
@@ -96,9 +220,19 @@ void CGraphRenderer::DrawCurve(QPainter& painter) {
     const float firstTime = m_points[first].fTime;
     const float span = m_points[last].fTime - firstTime;
 
-    m_polyline.clear();
-    m_polyline.emplace_back(r.left, CurveStartRow(m_points[first].fValue, m_fYMin, m_fYMax, r));
     m_ptCursor = QPoint(0, 0);
+    const int startRow = CurveStartRow(m_points[first].fValue, m_fYMin, m_fYMax, r);
+    QImage* image = DirectImage(painter);
+    QImage fallback;
+    if (!image) {
+        // Drawn into a transparent image of the painter's device size, then painted over it.
+        fallback = QImage(painter.device()->width(), painter.device()->height(),
+                          QImage::Format_ARGB32_Premultiplied);
+        fallback.fill(Qt::transparent);
+    }
+    CCurvePixels pixels(image ? *image : fallback, kCurveColour.rgb());
+    CCurveLines lines(pixels, m_bReduceColumns);
+    lines.Add(r.left, startRow);
     for (size_t i = first; i <= last; ++i) {
         if (m_bAbortDraw)
             break;
@@ -110,12 +244,11 @@ void CGraphRenderer::DrawCurve(QPainter& painter) {
             m_fCursorTime = sample.fTime;
             m_fCursorValue = sample.fValue;
         }
-        m_polyline.emplace_back(x, row);
+        lines.Add(x, row);
     }
-    painter.save();
-    painter.setPen(SolidPen(kCurveColour, 1));
-    painter.drawPolyline(m_polyline.data(), static_cast<int>(m_polyline.size()));
-    painter.restore();
+    lines.Flush();
+    if (!image)
+        painter.drawImage(QPoint(0, 0), fallback);
 }
 
 void CGraphRenderer::DrawCursor(QPainter& painter) const {

@@ -45,6 +45,9 @@ public:
     float m_fLevelHighLine = 0.0f;
     float m_fLevelLowLine = 0.0f;
     std::time_t m_timeStart = 0; // calendar time of sample time 0
+    // Draw at most four points per pixel column (the same picture, see DrawCurve); false draws
+    // every sample, for comparing the two.
+    bool m_bReduceColumns = true;
 
     // Paints everything with the painter's current pen and brush for the frame and its current
     // font and text colour for the labels.
@@ -63,6 +66,4 @@ private:
     void DrawCursor(QPainter& painter) const;
     void DrawTimeLabels(QPainter& painter) const;
     void DrawValueLabels(QPainter& painter) const;
-
-    std::vector<QPoint> m_polyline; // reused between paints: no allocation per sample
 };

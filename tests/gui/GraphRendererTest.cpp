@@ -6,6 +6,9 @@
 #include <QPainter>
 #include <QtTest>
 
+#include <cmath>
+#include <random>
+
 class GraphRendererTest : public QObject {
     Q_OBJECT
 
@@ -38,6 +41,64 @@ private:
     }
 
 private slots:
+    // Long series are drawn with at most four points per pixel column; the picture must be the
+    // one every sample gives, pixel for pixel, whatever the series does.
+    void aReducedCurveIsTheFullCurvePixelForPixel() {
+        std::mt19937 random(5);
+        std::normal_distribution<float> noise(0.0f, 1.0f);
+        const auto series = [&](int kind, int n) {
+            std::vector<float> v(static_cast<size_t>(n));
+            for (int i = 0; i < n; ++i) {
+                const float t = static_cast<float>(i) / static_cast<float>(n);
+                switch (kind) {
+                case 0:
+                    v[i] = 0.5f + 0.1f * noise(random);
+                    break; // noise
+                case 1:
+                    v[i] = (i / std::max(1, n / 7)) % 2 ? 0.8f : 0.2f;
+                    break; // steps
+                case 2:
+                    v[i] = i % 97 == 0 ? 0.95f : 0.3f + 0.01f * noise(random);
+                    break; // spikes
+                case 3:
+                    v[i] = 0.4f;
+                    break; // flat
+                case 4:
+                    v[i] = 0.5f + 0.45f * std::sin(40 * t);
+                    break; // fast sine
+                case 5:
+                    v[i] = i % 2 ? 1.5f : -0.5f;
+                    break; // beyond the range
+                default:
+                    v[i] = t;
+                    break; // ramp
+                }
+            }
+            return v;
+        };
+        for (int kind = 0; kind <= 6; ++kind) {
+            for (int n : {5, 700, 5000, 100000}) {
+                for (bool gaps : {false, true}) {
+                    const std::vector<float> values = series(kind, n);
+                    CGraphRenderer graph = Graph();
+                    for (int i = 0; i < n; ++i) {
+                        // With gaps: time jumps now and then, leaving columns without a sample.
+                        const float t = static_cast<float>(i) + (gaps ? 50.0f * (i / 997) : 0.0f);
+                        graph.m_points.push_back({t, values[static_cast<size_t>(i)]});
+                    }
+                    graph.m_nPointCount = n;
+                    const QImage reduced = Paint(graph);
+                    graph.m_bReduceColumns = false;
+                    const QImage full = Paint(graph);
+                    QVERIFY2(
+                        reduced == full,
+                        qPrintable(
+                            QString("kind %1, %2 samples, gaps %3").arg(kind).arg(n).arg(gaps)));
+                }
+            }
+        }
+    }
+
     void frameAndDottedGridWithoutSamples() {
         CGraphRenderer graph = Graph();
         const QImage image = Paint(graph);
