@@ -201,34 +201,77 @@ bool ReadField(std::string_view word, size_t& at, int& value) {
     return true;
 }
 
-// mktime is slow (time zone rules); consecutive lines share their hour, so the hour's start is
-// kept and the minutes and seconds added. Daylight saving changes on whole hours.
+// Local date and time to calendar time, as mktime with the system deciding daylight saving,
+// but from the time zone that localtime_r reads once: mktime reads the zone again on every call,
+// under a lock of the C library's own that no thread checker sees, while other threads turn
+// times into local dates. The fields read as UTC, less the zone's offset: the offset from before
+// a change of offset near that time, unless only the one from after it gives back the fields (a
+// time in a gap is read with the offset from before, an ambiguous one takes its first moment).
+bool LocalFieldsToTime(const std::tm& fields, std::time_t& t) {
+    std::tm utc = fields;
+    const std::time_t asUtc = timegm(&utc);
+    if (asUtc == static_cast<std::time_t>(-1))
+        return false;
+    const auto local = [](std::time_t when, std::tm& out) { return localtime_r(&when, &out); };
+    std::tm before{}, after{};
+    if (!local(asUtc - 86400, before) || !local(asUtc + 86400, after))
+        return false;
+    const std::time_t early = asUtc - before.tm_gmtoff;
+    t = early;
+    if (before.tm_gmtoff == after.tm_gmtoff)
+        return true;
+    const auto gives = [&](std::time_t candidate) {
+        std::tm back{};
+        return local(candidate, back) && back.tm_year == fields.tm_year &&
+               back.tm_mon == fields.tm_mon && back.tm_mday == fields.tm_mday &&
+               back.tm_hour == fields.tm_hour && back.tm_min == fields.tm_min &&
+               back.tm_sec == fields.tm_sec;
+    };
+    const std::time_t late = asUtc - after.tm_gmtoff;
+    if (!gives(early) && gives(late))
+        t = late;
+    return true;
+}
+
+// Converting is slow (time zone rules); consecutive lines share their hour, so the hour's start
+// is kept and the minutes and seconds added, unless the offset changes inside that hour.
 class CLocalTimeCache {
 public:
     bool Convert(int year, int month, int day, int hour, int minute, int second, std::time_t& t) {
         if (!m_bValid || year != m_year || month != m_month || day != m_day || hour != m_hour) {
-            std::tm fields{};
-            fields.tm_year = year - 1900;
-            fields.tm_mon = month - 1;
-            fields.tm_mday = day;
-            fields.tm_hour = hour;
-            fields.tm_isdst = -1; // the system decides daylight saving
-            const std::time_t start = std::mktime(&fields);
-            if (start == static_cast<std::time_t>(-1))
+            m_bValid = false;
+            std::time_t end = 0;
+            if (!ToTime(year, month, day, hour, 0, 0, m_hourStart) ||
+                !ToTime(year, month, day, hour, 59, 59, end))
                 return false;
             m_bValid = true;
+            m_bRegular = end - m_hourStart == 3599; // no change of offset inside it
             m_year = year;
             m_month = month;
             m_day = day;
             m_hour = hour;
-            m_hourStart = start;
         }
+        if (!m_bRegular)
+            return ToTime(year, month, day, hour, minute, second, t);
         t = m_hourStart + minute * 60 + second;
         return true;
     }
 
 private:
+    static bool ToTime(int year, int month, int day, int hour, int minute, int second,
+                       std::time_t& t) {
+        std::tm fields{};
+        fields.tm_year = year - 1900;
+        fields.tm_mon = month - 1;
+        fields.tm_mday = day;
+        fields.tm_hour = hour;
+        fields.tm_min = minute;
+        fields.tm_sec = second;
+        return LocalFieldsToTime(fields, t);
+    }
+
     bool m_bValid = false;
+    bool m_bRegular = true;
     int m_year = 0, m_month = 0, m_day = 0, m_hour = 0;
     std::time_t m_hourStart = 0;
 };

@@ -1,6 +1,7 @@
 #include "app/MainFrame.h"
 
 #include "acquisition/DataSamplingDlg.h"
+#include "analysis/PostAnalyseDlg.h"
 #include "app/AboutDlg.h"
 #include "app/KelvarinDoc.h"
 #include "capture/CaptureEcran.h"
@@ -60,6 +61,21 @@ QIcon StopAcquisitionIcon() {
     painter.setPen(QPen(QColor(20, 20, 20), 1));
     painter.setBrush(QColor(60, 60, 60));
     painter.drawRect(QRect(10, 10, 20, 20));
+    return QIcon(pixmap);
+}
+
+// A curve on axes: the post-analysis window.
+QIcon CurveIcon() {
+    QPixmap pixmap(40, 40);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(30, 30, 30), 1.5));
+    painter.drawLine(7, 6, 7, 33);
+    painter.drawLine(7, 33, 35, 33);
+    painter.setPen(QPen(QColor(0, 0, 220), 2));
+    const QPointF curve[] = {{8, 26}, {13, 18}, {18, 22}, {23, 12}, {28, 16}, {34, 9}};
+    painter.drawPolyline(curve, 6);
     return QIcon(pixmap);
 }
 
@@ -197,6 +213,7 @@ void CMainFrame::CreateMenus() {
     add(acquisition, QStringLiteral("Acquisition Parameters"), Command::AcquisitionParameters);
     add(acquisition, QStringLiteral("Start Acquisition (All Channels)"), Command::StartAcquisition);
     add(acquisition, QStringLiteral("Stop Acquisition"), Command::StopAcquisition);
+    add(acquisition, QStringLiteral("Post-Analysis Window"), Command::PostAnalysisWindow);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("menuHelp"));
@@ -239,6 +256,7 @@ void CMainFrame::CreateToolBar() {
         addAcquisition(StopAcquisitionIcon(), "Stop Acquisition", Command::ToolStopAcquisition);
     bar->addSeparator();
     addAcquisition(CameraIcon(), "Screenshot", Command::CaptureScreen);
+    addAcquisition(CurveIcon(), "Post-Analysis Window", Command::ToolPostAnalysis);
     UpdateAcquisitionButtons();
 }
 
@@ -333,6 +351,10 @@ void CMainFrame::OnCommand(int id) {
         break;
     case Command::CaptureScreen:
         OnCaptureScreen();
+        break;
+    case Command::PostAnalysisWindow:
+    case Command::ToolPostAnalysis:
+        OnPostAnalysis();
         break;
     case Command::AcquisitionParameters:
         OnAcquisitionParameters();
@@ -674,4 +696,10 @@ void CMainFrame::SaveScreenshotAt(std::time_t when) {
         KelvarinMessageBox(this, QFile::decodeName(QByteArray::fromStdString(path)));
     else
         KelvarinMessageBox(this, QString::fromStdString(error));
+}
+
+void CMainFrame::OnPostAnalysis() {
+    CPostAnalyseDlg dialog(this);
+    dialog.m_strScreenshotBase = m_strScreenshotBase;
+    dialog.exec();
 }

@@ -67,6 +67,9 @@ public:
     // The window's client area: all but its menu bar.
     QRect ClientArea() const;
 
+    // A recorded file, while live acquisition and polling go on behind.
+    void OnPostAnalysis();
+
     // Acquisition.
     void OnAcquisitionParameters();
     void OnStartAcquisition();

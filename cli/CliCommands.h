@@ -41,6 +41,16 @@ int Probe(const std::vector<std::string>& ports, FILE* out, FILE* err);
 int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* out, FILE* err);
 // Stops like "Stop Acquisition" when `stop` is set (the last line whole, every meter stopped).
 int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* out, FILE* err);
+// The figures of the post-analysis panel for each value column of an acquisition file, over
+// [from, to] (seconds after the file's start; a channel's first and last sample when absent).
+struct AnalyzeOptions {
+    std::string file;
+    bool hasFrom = false;
+    bool hasTo = false;
+    float from = 0.0f;
+    float to = 0.0f;
+};
+int Analyze(const AnalyzeOptions& options, FILE* out, FILE* err);
 int ConfigShow(const std::string& serial, FILE* out, FILE* err);
 int ConfigSet(const std::string& serial, const std::vector<std::string>& assignments, FILE* out,
               FILE* err);

@@ -26,6 +26,7 @@ int Usage() {
                "  kelvarin-cli record --prefix PATH [--period SECONDS]\n"
                "               (--duration SECONDS | --start \"YYYY-MM-DD HH:MM:SS\"\n"
                "                --end \"YYYY-MM-DD HH:MM:SS\") [PORT...]\n"
+               "  kelvarin-cli analyze FILE [--from SECONDS] [--to SECONDS]\n"
                "  kelvarin-cli config show SERIAL\n"
                "  kelvarin-cli config set SERIAL name=value...\n"
                "PORT is a name under /dev (ttyUSB0) or a device path. Ports listed in\n"
@@ -103,6 +104,34 @@ int RecordCommand(const std::vector<std::string>& args) {
     return Cli::Record(options, g_stop, stdout, stderr);
 }
 
+int AnalyzeCommand(const std::vector<std::string>& args) {
+    Cli::AnalyzeOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if ((arg == "--from" || arg == "--to") && i + 1 < args.size()) {
+            float seconds = 0.0f;
+            if (!ParseFloatExact(args[++i], seconds)) {
+                std::fprintf(stderr, "%s takes a number of seconds, not \"%s\"\n", arg.c_str(),
+                             args[i].c_str());
+                return Cli::kUsage;
+            }
+            (arg == "--from" ? options.from : options.to) = seconds;
+            (arg == "--from" ? options.hasFrom : options.hasTo) = true;
+        } else if (!arg.empty() && arg[0] != '-' && options.file.empty()) {
+            options.file = arg;
+        } else {
+            return Usage();
+        }
+    }
+    if (options.file.empty())
+        return Usage();
+    if (options.hasFrom && options.hasTo && options.from > options.to) {
+        std::fprintf(stderr, "--from must not come after --to\n");
+        return Cli::kUsage;
+    }
+    return Cli::Analyze(options, stdout, stderr);
+}
+
 int StreamCommand(const std::vector<std::string>& args) {
     Cli::StreamOptions options;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -159,6 +188,8 @@ int main(int argc, char** argv) {
         return StreamCommand(rest);
     if (command == "record")
         return RecordCommand(rest);
+    if (command == "analyze")
+        return AnalyzeCommand(rest);
     if (command == "config" && rest.size() >= 2 && !rest[1].empty()) {
         const std::vector<std::string> assignments(rest.begin() + 2, rest.end());
         if (rest[0] == "show" && assignments.empty())

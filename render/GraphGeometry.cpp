@@ -5,66 +5,13 @@
 #include <climits>
 #include <cmath>
 
-int TruncateToInt(double value) {
-    if (std::isnan(value))
-        return INT_MIN;
-    if (value >= static_cast<double>(INT_MAX))
-        return INT_MAX;
-    if (value <= static_cast<double>(INT_MIN))
-        return INT_MIN;
-    return static_cast<int>(value);
-}
-
-int ValueToRow(float value, float yMin, float yMax, const CPlotRect& plot) {
-    const float row = static_cast<float>(plot.bottom - 1) -
-                      (value - yMin) / (yMax - yMin) * static_cast<float>(plot.bottom - plot.top);
-    return TruncateToInt(row);
-}
-
 namespace {
-
-int MidRow(const CPlotRect& plot) {
-    return plot.top + (plot.bottom - plot.top) / 2;
-}
-
-int ClampedRow(float value, float yMin, float yMax, const CPlotRect& plot, int highest) {
-    if (yMax == yMin)
-        return MidRow(plot);
-    const int row = ValueToRow(value, yMin, yMax, plot);
-    if (row <= plot.top)
-        return highest;
-    if (row >= plot.bottom)
-        return plot.bottom - 1;
-    return row;
-}
 
 bool RowInPlot(int row, const CPlotRect& plot) {
     return row >= plot.top && row <= plot.bottom;
 }
 
 } // namespace
-
-int CurveStartRow(float value, float yMin, float yMax, const CPlotRect& plot) {
-    return ClampedRow(value, yMin, yMax, plot, plot.top);
-}
-
-int CurveRow(float value, float yMin, float yMax, const CPlotRect& plot) {
-    return ClampedRow(value, yMin, yMax, plot, plot.top + 1);
-}
-
-int SampleColumn(float time, float firstTime, float span, const CPlotRect& plot) {
-    int x = plot.left;
-    if (span != 0.0f) {
-        const float fx = (time - firstTime) / span * static_cast<float>(plot.right - plot.left) +
-                         static_cast<float>(plot.left);
-        x = TruncateToInt(fx);
-    }
-    if (x > plot.right - 1)
-        x = plot.right - 1;
-    if (x < plot.left)
-        x = plot.left; // only a NaN time or one out of order can land here
-    return x;
-}
 
 std::array<int, 4> GridColumns(const CPlotRect& plot) {
     const int step = (plot.right - plot.left) / 5;

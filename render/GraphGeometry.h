@@ -4,6 +4,8 @@
 // can be checked pixel by pixel without drawing.
 
 #include <array>
+#include <climits>
+#include <cmath>
 #include <cstddef>
 #include <ctime>
 #include <string>
@@ -25,19 +27,64 @@ struct CPlotRect {
     int bottom = 0;
 };
 
+// The mapping of samples to pixels, inline: a long series calls it for each of its samples.
+
 // Truncation toward zero that cannot overflow: values beyond int saturate, NaN gives INT_MIN
 // (the integer the old build's conversion produced, which the clamps then put on the top row).
-int TruncateToInt(double value);
+inline int TruncateToInt(double value) {
+    if (std::isnan(value))
+        return INT_MIN;
+    if (value >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    if (value <= static_cast<double>(INT_MIN))
+        return INT_MIN;
+    return static_cast<int>(value);
+}
 
 // Unclamped row of a value: (bottom - 1) - (v - yMin) / (yMax - yMin) * (bottom - top), in float.
-int ValueToRow(float value, float yMin, float yMax, const CPlotRect& plot);
+inline int ValueToRow(float value, float yMin, float yMax, const CPlotRect& plot) {
+    const float row = static_cast<float>(plot.bottom - 1) -
+                      (value - yMin) / (yMax - yMin) * static_cast<float>(plot.bottom - plot.top);
+    return TruncateToInt(row);
+}
+
+inline int ClampedCurveRow(float value, float yMin, float yMax, const CPlotRect& plot,
+                           int highest) {
+    if (yMax == yMin)
+        return plot.top + (plot.bottom - plot.top) / 2;
+    const int row = ValueToRow(value, yMin, yMax, plot);
+    if (row <= plot.top)
+        return highest;
+    if (row >= plot.bottom)
+        return plot.bottom - 1;
+    return row;
+}
+
 // Row where the curve starts: clamped to top .. bottom - 1; mid height when the range is flat.
-int CurveStartRow(float value, float yMin, float yMax, const CPlotRect& plot);
+inline int CurveStartRow(float value, float yMin, float yMax, const CPlotRect& plot) {
+    return ClampedCurveRow(value, yMin, yMax, plot, plot.top);
+}
+
 // Row of a curve sample: clamped to top + 1 .. bottom - 1; mid height when the range is flat.
-int CurveRow(float value, float yMin, float yMax, const CPlotRect& plot);
+inline int CurveRow(float value, float yMin, float yMax, const CPlotRect& plot) {
+    return ClampedCurveRow(value, yMin, yMax, plot, plot.top + 1);
+}
+
 // Column of a sample: the drawn samples fill the plot from left to right whatever the time
 // range says; with no time span (one sample, equal times) the sample is at the left edge.
-int SampleColumn(float time, float firstTime, float span, const CPlotRect& plot);
+inline int SampleColumn(float time, float firstTime, float span, const CPlotRect& plot) {
+    int x = plot.left;
+    if (span != 0.0f) {
+        const float fx = (time - firstTime) / span * static_cast<float>(plot.right - plot.left) +
+                         static_cast<float>(plot.left);
+        x = TruncateToInt(fx);
+    }
+    if (x > plot.right - 1)
+        x = plot.right - 1;
+    if (x < plot.left)
+        x = plot.left; // only a NaN time or one out of order can land here
+    return x;
+}
 
 // The four inner grid lines, one fifth of the plot apart (integer steps).
 std::array<int, 4> GridColumns(const CPlotRect& plot);

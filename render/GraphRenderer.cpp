@@ -152,6 +152,70 @@ QImage* DirectImage(QPainter& painter) {
     return image;
 }
 
+// Samples in time order fall into the columns in order, so each column's samples are found by
+// a search for where the column changes rather than by mapping every sample; in a column only
+// its first and last samples and its smallest and largest values decide what is painted (the
+// row of a value moves one way with it). A series whose times go back somewhere (a clock set
+// back while recording) or are not numbers is drawn sample by sample instead: false.
+bool DrawByColumns(const CGraphRenderer& graph, CCurveLines& lines, size_t first, size_t last,
+                   float firstTime, float span) {
+    const auto begin = graph.m_points.cbegin() + static_cast<std::ptrdiff_t>(first);
+    const auto end = graph.m_points.cbegin() + static_cast<std::ptrdiff_t>(last) + 1;
+    float previous = begin->fTime;
+    for (auto it = begin; it != end; ++it) {
+        if (!(it->fTime >= previous))
+            return false;
+        previous = it->fTime;
+    }
+    const CPlotRect& r = graph.m_rcPlot;
+    const auto column = [&](std::deque<CGraphData>::const_iterator it) {
+        return SampleColumn(it->fTime, firstTime, span, r);
+    };
+    const auto row = [&](float value) { return CurveRow(value, graph.m_fYMin, graph.m_fYMax, r); };
+    for (auto it = begin; it != end;) {
+        const int x = column(it);
+        // The end of the column: gallop, then bisect.
+        auto inside = it;
+        std::ptrdiff_t step = 1;
+        auto probe = it;
+        while (end - probe > step && column(probe + step) == x) {
+            inside = probe + step;
+            probe = inside;
+            step *= 2;
+        }
+        auto outside = end - probe > step ? probe + step : end;
+        while (outside - inside > 1) {
+            const auto middle = inside + (outside - inside) / 2;
+            if (column(middle) == x)
+                inside = middle;
+            else
+                outside = middle;
+        }
+        float low = INFINITY, high = -INFINITY;
+        bool nan = false, number = false;
+        for (auto sample = it; sample != outside; ++sample) {
+            const float v = sample->fValue;
+            if (v != v) {
+                nan = true; // drawn on the top row, as a reading that is not a number is
+                continue;
+            }
+            number = true;
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+        lines.Add(x, row(it->fValue));
+        if (number) {
+            lines.Add(x, row(low));
+            lines.Add(x, row(high));
+        }
+        if (nan)
+            lines.Add(x, row(NAN));
+        lines.Add(x, row((outside - 1)->fValue));
+        it = outside;
+    }
+    return true;
+}
+
 } // namespace
 
 void CGraphRenderer::Draw(QPainter& painter) {
@@ -233,10 +297,18 @@ void CGraphRenderer::DrawCurve(QPainter& painter) {
     CCurvePixels pixels(image ? *image : fallback, kCurveColour.rgb());
     CCurveLines lines(pixels, m_bReduceColumns);
     lines.Add(r.left, startRow);
-    for (size_t i = first; i <= last; ++i) {
+    if (m_bReduceColumns && m_nCursorX < r.left &&
+        DrawByColumns(*this, lines, first, last, firstTime, span)) {
+        lines.Flush();
+        if (!image)
+            painter.drawImage(QPoint(0, 0), fallback);
+        return;
+    }
+    auto it = m_points.cbegin() + static_cast<std::ptrdiff_t>(first);
+    for (size_t i = first; i <= last; ++i, ++it) {
         if (m_bAbortDraw)
             break;
-        const CGraphData& sample = m_points[i];
+        const CGraphData& sample = *it;
         const int x = SampleColumn(sample.fTime, firstTime, span, r);
         const int row = CurveRow(sample.fValue, m_fYMin, m_fYMax, r);
         if (x <= m_nCursorX) {

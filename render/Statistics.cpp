@@ -59,6 +59,10 @@ void CStatistics::AddSample(float value) {
     if (m_fMaximum < value)
         m_fMaximum = value;
     m_dMeanOfSquares = ((n - 1.0) * m_dMeanOfSquares + v * v) / n;
+    UpdateDerived();
+}
+
+void CStatistics::UpdateDerived() {
     // Rounding can make the difference slightly negative when all readings are equal.
     m_fStdDev = static_cast<float>(std::sqrt(std::fabs(m_dMeanOfSquares - m_dMean * m_dMean)));
     // Both stabilities are relative to the running mean; a zero mean gives +inf or NaN.

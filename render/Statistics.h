@@ -5,8 +5,11 @@
 // The object takes no lock: a channel's polling thread adds readings while the UI thread reads
 // and resets, so owners serialise access where a consistent snapshot matters.
 
+#include <climits>
 #include <cstdint>
 #include <string>
+
+class QPainter;
 
 class CStatistics {
 public:
@@ -20,8 +23,18 @@ public:
     // mean follow IEEE arithmetic: the stabilities become +inf, or NaN when 0 / 0.
     void AddSample(float value);
 
+    // Counts a run of readings (`value(*it)` of each): the same figures as AddSample for each in
+    // turn, with the derived ones (deviation, stabilities) worked out once at the end.
+    template <class Iterator, class Value>
+    void AddSamples(Iterator first, Iterator last, Value value);
+
     // Seconds since the last reset (or construction) while enabled; m_nStoppedSeconds otherwise.
     float GetElapsedSeconds() const;
+
+    // The post-analysis window's panel: six rows of label and value at x = 655, y = 87 + 20 k,
+    // in black on the painter's current font. Drawn by the GUI library (StatisticsPanel.cpp);
+    // the texts are StatisticsPanelLines, kept in the display texts below.
+    void DrawStatisticsPanel(QPainter& painter);
 
     float m_fCurrent = 0.0f;
     double m_dMean = 0.0;
@@ -58,4 +71,40 @@ public:
     std::string m_strAveragePower;
     std::string m_strRepetitionRate;
     std::string m_strUnit;
+
+private:
+    void UpdateDerived();
 };
+
+template <class Iterator, class Value>
+void CStatistics::AddSamples(Iterator first, Iterator last, Value value) {
+    if (!m_bEnabled || first == last)
+        return;
+    int32_t count = m_nCount;
+    double mean = m_dMean;
+    double meanOfSquares = m_dMeanOfSquares;
+    float minimum = m_fMinimum;
+    float maximum = m_fMaximum;
+    float current = m_fCurrent;
+    for (; first != last; ++first) {
+        const float reading = value(*first);
+        if (count < INT32_MAX)
+            ++count;
+        const double n = count;
+        const double v = reading;
+        current = reading;
+        mean = ((n - 1.0) * mean + v) / n;
+        if (minimum > reading)
+            minimum = reading;
+        if (maximum < reading)
+            maximum = reading;
+        meanOfSquares = ((n - 1.0) * meanOfSquares + v * v) / n;
+    }
+    m_nCount = count;
+    m_dMean = mean;
+    m_dMeanOfSquares = meanOfSquares;
+    m_fMinimum = minimum;
+    m_fMaximum = maximum;
+    m_fCurrent = current;
+    UpdateDerived();
+}

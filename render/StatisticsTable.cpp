@@ -57,3 +57,25 @@ std::vector<std::pair<std::string, std::string>> StatisticsTableLines(const CSta
         {"Time:", SecondsText(stats.GetElapsedSeconds())},
     };
 }
+
+std::vector<std::pair<std::string, std::string>> StatisticsPanelLines(const CStatistics& stats,
+                                                                      const std::string& unit) {
+    const auto power = [&](float value) {
+        std::string text;
+        FormatValue(text, value, stats.m_nExtraDecimals);
+        return text == "Out" ? text : text + unit;
+    };
+    const auto percent = [](float value) {
+        std::string text;
+        FormatPercent(text, value);
+        return text == "Out" ? text : text + " %";
+    };
+    return {
+        {"Average: ", power(static_cast<float>(stats.m_dMean))},
+        {"Maximum: ", power(stats.m_fMaximum)},
+        {"Minimum:", power(stats.m_fMinimum)},
+        {"RMS Stability: ", percent(stats.m_fRmsStability)},
+        {"PTP Stability: ", percent(stats.m_fPtpStability)},
+        {"Std Dev: ", power(stats.m_fStdDev)},
+    };
+}

@@ -57,3 +57,11 @@ inline constexpr int GraphicalParameters = 32864;
 inline constexpr int CaptureScreen = 32849;
 
 } // namespace Command
+
+namespace Command {
+
+// The post-analysis window, from the Acquisition menu and the toolbar.
+inline constexpr int PostAnalysisWindow = 32814;
+inline constexpr int ToolPostAnalysis = 32863;
+
+} // namespace Command

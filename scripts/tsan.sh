@@ -11,7 +11,8 @@ runs="${1:-1}"
 export QT_QPA_PLATFORM=offscreen
 
 threaded=(kelvarin_link_tests kelvarin_sim_tests kelvarin_e2e_tests KelvarinViewTest
-          AutoDetectDlgTest MainFrameTest AcquisitionFrameTest SettingsAndScreenshotTest)
+          AutoDetectDlgTest MainFrameTest AcquisitionFrameTest SettingsAndScreenshotTest
+          PostAnalyseDlgTest)
 if [ ! -f "$tsan/build.ninja" ]; then
   cmake -S "$root" -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVARIN_WERROR=ON \
     -DKELVARIN_SANITIZE=thread -DKELVARIN_BUILD_BENCH=OFF >/dev/null

@@ -19,6 +19,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -237,9 +238,8 @@ TEST(AcquisitionReader, ReadingsAreTheNearestFloatWhateverTheirForm) {
         if (!number.empty() && number[0] == '+')
             number.erase(0, 1);
         value = 0;
-        if (length > 0 &&
-            std::from_chars(number.data(), number.data() + number.size(), value).ec ==
-                std::errc::result_out_of_range)
+        if (length > 0 && std::from_chars(number.data(), number.data() + number.size(), value).ec ==
+                              std::errc::result_out_of_range)
             ParseLeadingFloat(word, value); // beyond a float: infinity, or zero
         return length;
     };
@@ -298,4 +298,58 @@ TEST(AcquisitionReader, ReadingsAreTheNearestFloatWhateverTheirForm) {
     float value = 0;
     ParseAcquisitionReading("16777217", value);
     EXPECT_EQ(value, 16777216.0f);
+}
+
+// Local times are turned into calendar times as mktime does, daylight saving changes included
+// (a time in the gap of a change is read with the offset from before it), in zones with and
+// without them, one of them changing by half an hour.
+TEST(AcquisitionReader, TimestampsAreLocalTimeAsTheSystemSeesIt) {
+    const char* before = std::getenv("TZ");
+    const std::string saved = before ? before : "";
+    for (const char* zone : {"Europe/Paris", "America/New_York", "Australia/Lord_Howe", "UTC"}) {
+        setenv("TZ", zone, 1);
+        tzset();
+        for (int day = 1; day <= 365; ++day) {
+            for (int hour = 0; hour < 24; ++hour) {
+                for (int minute : {0, 15, 30, 45}) {
+                    std::tm fields{};
+                    fields.tm_year = 2026 - 1900;
+                    fields.tm_mday = day;
+                    fields.tm_hour = 12;
+                    fields.tm_isdst = -1;
+                    std::mktime(&fields); // the calendar date of that day of the year
+                    fields.tm_hour = hour;
+                    fields.tm_min = minute;
+                    fields.tm_sec = 0;
+                    fields.tm_isdst = -1;
+                    char word[32];
+                    std::snprintf(word, sizeof word, "%d/%d/%d-%d:%d:00", fields.tm_mday,
+                                  fields.tm_mon + 1, 2026, hour, minute);
+                    // A time that occurs twice (the clock set back) is read as its first moment;
+                    // mktime's choice there depends on its earlier calls.
+                    std::time_t both[2] = {0, 0};
+                    bool twice = true;
+                    for (int dst : {0, 1}) {
+                        std::tm one = fields;
+                        one.tm_isdst = dst;
+                        both[dst] = std::mktime(&one);
+                        std::tm back{};
+                        localtime_r(&both[dst], &back);
+                        twice &=
+                            back.tm_hour == hour && back.tm_min == minute && back.tm_isdst == dst;
+                    }
+                    const std::time_t expected =
+                        twice ? std::min(both[0], both[1]) : std::mktime(&fields);
+                    std::time_t t = 0;
+                    ASSERT_TRUE(ParseAcquisitionTimestamp(word, t)) << zone << " " << word;
+                    EXPECT_EQ(t, expected) << zone << " " << word;
+                }
+            }
+        }
+    }
+    if (before)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }

@@ -22,6 +22,7 @@
 //   record --period 0, --duration abc                    2, "takes a positive whole number"
 //   record --start tomorrow, or 30 February              1, "Not a date and time"
 //   record on a file that is not a serial port           1, "No meter answered", no file
+//   analyze without a file, --from abc, --from after --to 2, the usage text or the rule
 
 #include "support/Subprocess.h"
 #include "support/TempHome.h"
@@ -97,6 +98,9 @@ TEST(BadCommandLine, EachBadCommandLineExitsWithItsCodeAndMessage) {
          1,
          "Not a date and time"},
         {{"record", "--prefix", prefix, notPort}, 1, "No meter answered on the 1 port probed"},
+        {{"analyze"}, 2, usage},
+        {{"analyze", notPort, "--from", "abc"}, 2, "--from takes a number of seconds"},
+        {{"analyze", notPort, "--from", "5", "--to", "1"}, 2, "--from must not come after --to"},
     };
     for (const Row& row : rows) {
         std::vector<std::string> command = {KELVARIN_CLI_PATH};

@@ -5,6 +5,7 @@
 #include "detectors/ChannelConfig.h"
 #include "detectors/ChannelConfigFile.h"
 #include "link/NumberText.h"
+#include "render/StatisticsTable.h"
 #include "render/ValueFormat.h"
 #include "sim/MeterSimulator.h"
 #include "support/ReadFile.h"
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -324,4 +326,87 @@ TEST(CliRecord, InterruptEndsLikeStopAndBadPrefixesAreNamed) {
         << r.err;
     EXPECT_NE(r.err.find(".txt: No such file or directory"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
+}
+
+// Single-byte text as the tool prints it (the micro sign as UTF-8).
+std::string Utf8(const std::string& latin1) {
+    std::string out;
+    for (unsigned char c : latin1) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// What record wrote, analyze reads: one line per channel, the panel's figures over the range.
+TEST(CliAnalyze, FiguresOfWhatRecordWroteAndOfBrokenFiles) {
+    TempHome home;
+    std::string error;
+    MeterProfile noisy = SteadyMeter("KV7101");
+    noisy.noise = 0.01;
+    CMeterSimulator first(noisy), second(SteadyMeter("KV7102"));
+    ASSERT_TRUE(first.Start(error) && second.Start(error)) << error;
+    const ProcessResult recorded =
+        RunProgram({kCli, "record", "--prefix", home.Path() + "/an", "--duration", "3",
+                    first.PortPath(), second.PortPath()});
+    ASSERT_EQ(recorded.exitCode, 0) << recorded.err;
+    const std::string file = Lines(recorded.out)[0];
+
+    // Every value in the file is a reading the meter sent.
+    const CAcquisitionData data = ReadAcquisitionText(ReadFile(file));
+    std::vector<float> sent;
+    for (const std::string& text : first.SentReadings())
+        sent.push_back(std::stof(text));
+    CStatistics expected;
+    expected.Reset();
+    expected.m_bEnabled = true;
+    for (const CGraphData& point : data.m_series[0]) {
+        EXPECT_NE(std::find(sent.begin(), sent.end(), point.fValue), sent.end()) << point.fValue;
+        expected.AddSample(point.fValue);
+    }
+
+    ProcessResult r = RunProgram({kCli, "analyze", file});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::vector<std::string> out = Lines(r.out);
+    ASSERT_EQ(out.size(), 3u) << r.out;
+    EXPECT_EQ(out[0], "channel\tname\tsamples\tfrom\tto\tAverage\tMaximum\tMinimum\tRMS "
+                      "Stability\tPTP Stability\tStd Dev");
+    std::vector<std::string> row = Fields(out[1]);
+    ASSERT_EQ(row.size(), 11u);
+    EXPECT_EQ(row[0], "1");
+    EXPECT_EQ(row[1], "Position_1");
+    EXPECT_EQ(row[2], "4");
+    EXPECT_EQ(row[3], "0");
+    EXPECT_EQ(row[4], FormatG(data.m_series[0].back().fTime));
+    const auto panel = StatisticsPanelLines(expected, "W");
+    for (size_t k = 0; k < 6; ++k)
+        EXPECT_EQ(row[5 + k], Utf8(panel[k].second)) << k;
+    row = Fields(out[2]);
+    EXPECT_EQ(row[5], "1.50 mW");
+    EXPECT_EQ(row[8], "0.0000 %");
+
+    // A range: only the samples inside it, bounds included.
+    r = RunProgram({kCli, "analyze", file, "--from", "1", "--to", "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    out = Lines(r.out);
+    EXPECT_EQ(Fields(out[1])[2], "1");
+    EXPECT_EQ(Fields(out[1])[3], "1");
+
+    // A broken file: its messages on the error stream, what was read on the output, exit 1.
+    std::ofstream(home.Path() + "/broken.txt", std::ios::binary)
+        << "1\r\n\tA\t\r\n"
+        << std::string(82, '-') << "\r\n\r\n"
+        << "04/03/2011-12:30:00\t0.5\t\r\n04/03/2011-12:30:01\tlow\t\r\n";
+    r = RunProgram({kCli, "analyze", home.Path() + "/broken.txt"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Bad Value Format\nlow\n");
+    EXPECT_EQ(Lines(r.out).size(), 2u);
+    r = RunProgram({kCli, "analyze", home.Path() + "/none.txt"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Unable to open " + home.Path() + "/none.txt: No such file or directory\n");
 }

@@ -69,6 +69,9 @@ private slots:
                 case 5:
                     v[i] = i % 2 ? 1.5f : -0.5f;
                     break; // beyond the range
+                case 6:
+                    v[i] = i % 31 == 0 ? NAN : 0.5f + 0.2f * noise(random);
+                    break; // readings that are not numbers
                 default:
                     v[i] = t;
                     break; // ramp
@@ -76,7 +79,7 @@ private slots:
             }
             return v;
         };
-        for (int kind = 0; kind <= 6; ++kind) {
+        for (int kind = 0; kind <= 7; ++kind) {
             for (int n : {5, 700, 5000, 100000}) {
                 for (bool gaps : {false, true}) {
                     const std::vector<float> values = series(kind, n);
@@ -87,6 +90,10 @@ private slots:
                         graph.m_points.push_back({t, values[static_cast<size_t>(i)]});
                     }
                     graph.m_nPointCount = n;
+                    if (kind == 7 && gaps) {
+                        graph.m_points[static_cast<size_t>(n / 2)].fTime -= 30.0f; // set back
+                        std::swap(graph.m_fYMin, graph.m_fYMax); // and an inverted range
+                    }
                     const QImage reduced = Paint(graph);
                     graph.m_bReduceColumns = false;
                     const QImage full = Paint(graph);

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include <cstring>
+
 #include <cfloat>
 #include <chrono>
 #include <cmath>
@@ -151,3 +155,31 @@ TEST(StatisticsTable, ShowsSentinelsAfterResetAsOut) {
 }
 
 } // namespace
+
+TEST(Statistics, ARunOfReadingsCountsAsEachInTurn) {
+    std::mt19937 random(9);
+    std::normal_distribution<float> noise(1e-3f, 1e-5f);
+    std::vector<float> readings(5000);
+    for (float& r : readings)
+        r = noise(random);
+    readings[100] = NAN; // a NaN changes no extreme, but the means
+    CStatistics one, run;
+    for (CStatistics* s : {&one, &run}) {
+        s->Reset();
+        s->m_bEnabled = true;
+        s->AddSample(2e-3f); // something counted before the run
+    }
+    for (float r : readings)
+        one.AddSample(r);
+    run.AddSamples(readings.begin(), readings.end(), [](float r) { return r; });
+    const auto same = [](auto a, auto b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    EXPECT_EQ(run.m_nCount, one.m_nCount);
+    EXPECT_TRUE(same(run.m_dMean, one.m_dMean));
+    EXPECT_TRUE(same(run.m_dMeanOfSquares, one.m_dMeanOfSquares));
+    EXPECT_TRUE(same(run.m_fMinimum, one.m_fMinimum));
+    EXPECT_TRUE(same(run.m_fMaximum, one.m_fMaximum));
+    EXPECT_TRUE(same(run.m_fStdDev, one.m_fStdDev));
+    EXPECT_TRUE(same(run.m_fRmsStability, one.m_fRmsStability));
+    EXPECT_TRUE(same(run.m_fPtpStability, one.m_fPtpStability));
+    EXPECT_TRUE(same(run.m_fCurrent, one.m_fCurrent));
+}
