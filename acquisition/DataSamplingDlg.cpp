@@ -3,6 +3,7 @@
 #include "acquisition/SelectDialog.h"
 #include "gui/DataExchange.h"
 #include "gui/DialogButtons.h"
+#include "link/LocalTime.h"
 
 #include <QCheckBox>
 #include <QDateEdit>
@@ -46,15 +47,10 @@ QTimeEdit* TimePicker(const char* name) {
 } // namespace
 
 std::time_t CombineLocalTime(const QDate& date, const QTime& time) {
-    std::tm fields{};
-    fields.tm_year = date.year() - 1900;
-    fields.tm_mon = date.month() - 1;
-    fields.tm_mday = date.day();
-    fields.tm_hour = time.hour();
-    fields.tm_min = time.minute();
-    fields.tm_sec = time.second();
-    fields.tm_isdst = -1;
-    return std::mktime(&fields);
+    std::time_t t = 0;
+    LocalTimeFromFields(date.year(), date.month(), date.day(), time.hour(), time.minute(),
+                        time.second(), t);
+    return t;
 }
 
 void SplitLocalTime(std::time_t t, QDate& date, QTime& time) {

@@ -1,5 +1,7 @@
 #include "analysis/AnalysisRules.h"
 
+#include "link/LocalTime.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -122,16 +124,7 @@ bool ParseRangeTime(const std::string& text, std::time_t& t) {
     if (year < 1900 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 ||
         minute < 0 || minute > 59 || second < 0 || second > 59)
         return false;
-    std::tm fields{};
-    fields.tm_year = year - 1900;
-    fields.tm_mon = month - 1;
-    fields.tm_mday = day;
-    fields.tm_hour = hour;
-    fields.tm_min = minute;
-    fields.tm_sec = second;
-    fields.tm_isdst = -1;
-    t = std::mktime(&fields);
-    return t != static_cast<std::time_t>(-1);
+    return LocalTimeFromFields(year, month, day, hour, minute, second, t);
 }
 
 bool ApplyRangeMinimum(const std::string& text, std::time_t start, float timeMax, float& timeMin,

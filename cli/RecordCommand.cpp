@@ -10,6 +10,7 @@
 #include "detectors/DetectorOrder.h"
 #include "link/ComAccess.h"
 #include "link/DetectorProtocol.h"
+#include "link/LocalTime.h"
 #include "link/MeterStream.h"
 #include "link/NumberText.h"
 #include "link/PortList.h"
@@ -185,20 +186,13 @@ bool ParseLocalDateTime(const std::string& text, std::time_t& t) {
     for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18})
         if (text[i] < '0' || text[i] > '9')
             return false;
-    std::tm fields{};
-    fields.tm_year = year - 1900;
-    fields.tm_mon = month - 1;
-    fields.tm_mday = day;
-    fields.tm_hour = hour;
-    fields.tm_min = minute;
-    fields.tm_sec = second;
-    fields.tm_isdst = -1;
-    std::tm asked = fields;
-    t = std::mktime(&fields);
-    // mktime moves 31 February to March: such a date is refused, not reinterpreted.
-    return t != static_cast<std::time_t>(-1) && fields.tm_mday == asked.tm_mday &&
-           fields.tm_mon == asked.tm_mon && fields.tm_year == asked.tm_year && month >= 1 &&
-           month <= 12 && hour <= 23 && minute <= 59 && second <= 59;
+    if (month < 1 || month > 12 || hour > 23 || minute > 59 || second > 59 ||
+        !LocalTimeFromFields(year, month, day, hour, minute, second, t))
+        return false;
+    // 31 February would be carried over to March: such a date is refused, not reinterpreted.
+    std::tm back{};
+    return localtime_r(&t, &back) && back.tm_mday == day && back.tm_mon == month - 1 &&
+           back.tm_year == year - 1900;
 }
 
 int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* out, FILE* err) {

@@ -1,6 +1,8 @@
 #include "analysis/AnalysisRules.h"
 #include "render/StatisticsTable.h"
 
+#include "support/LocalTime.h"
+
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -15,18 +17,6 @@ CStatistics Enabled() {
     stats.Reset();
     stats.m_bEnabled = true;
     return stats;
-}
-
-std::time_t Local(int year, int month, int day, int hour, int minute, int second) {
-    std::tm fields{};
-    fields.tm_year = year - 1900;
-    fields.tm_mon = month - 1;
-    fields.tm_mday = day;
-    fields.tm_hour = hour;
-    fields.tm_min = minute;
-    fields.tm_sec = second;
-    fields.tm_isdst = -1;
-    return std::mktime(&fields);
 }
 
 const CPlotRect kPlot{100, 50, 580, 634};
@@ -116,7 +106,7 @@ TEST(AnalysisRules, WheelStepsAndTheirLimits) {
 }
 
 TEST(RangeDialogRules, TextsTruncateAndBoundsAreChecked) {
-    const std::time_t start = Local(2011, 3, 4, 12, 30, 0);
+    const std::time_t start = LocalTime(2011, 3, 4, 12, 30, 0);
     EXPECT_EQ(RangeTimeText(start, 0.0f), "2011-03-04:12:30:00");
     EXPECT_EQ(RangeTimeText(start, 3600.0f), "2011-03-04:13:30:00");
     EXPECT_EQ(RangeTimeText(start, 12.7f), "2011-03-04:12:30:12");

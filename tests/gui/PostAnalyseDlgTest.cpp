@@ -7,6 +7,7 @@
 #include "analysis/AnalysisRules.h"
 #include "analysis/RangeDlg.h"
 #include "gui/MessageBox.h"
+#include "support/LocalTime.h"
 #include "support/ModalDialogs.h"
 #include "support/TempHome.h"
 
@@ -25,19 +26,7 @@ namespace {
 
 TempHome g_home;
 
-std::time_t Local(int year, int month, int day, int hour, int minute, int second) {
-    std::tm fields{};
-    fields.tm_year = year - 1900;
-    fields.tm_mon = month - 1;
-    fields.tm_mday = day;
-    fields.tm_hour = hour;
-    fields.tm_min = minute;
-    fields.tm_sec = second;
-    fields.tm_isdst = -1;
-    return std::mktime(&fields);
-}
-
-const std::time_t kStart = Local(2011, 3, 4, 12, 30, 0);
+const std::time_t kStart = LocalTime(2011, 3, 4, 12, 30, 0);
 
 // Three channels for an hour, one line a second: a ramp, a square wave and a constant.
 std::string WriteFile(const std::string& name, int lines = 3601) {
@@ -253,7 +242,7 @@ private slots:
         CPostAnalyseDlg dialog;
         dialog.m_strScreenshotBase = g_home.Path() + "/post";
         OpenOn(dialog, WriteFile("shot.txt", 100));
-        const std::time_t when = Local(2011, 3, 25, 14, 5, 9);
+        const std::time_t when = LocalTime(2011, 3, 25, 14, 5, 9);
         dialog.SaveScreenshotAt(when);
         const QString path = QString::fromStdString(g_home.Path() + "/post20110325_140509.bmp");
         QCOMPARE(m_messages, QStringList{path});
