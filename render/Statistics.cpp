@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 
 namespace {
 
@@ -42,24 +41,7 @@ void CStatistics::Reset() {
 }
 
 void CStatistics::AddSample(float value) {
-    if (!m_bEnabled)
-        return;
-    // The count stops at its maximum rather than overflowing; the means then carry on as
-    // moving averages with a weight of 1 / INT32_MAX, which changes nothing visible.
-    if (m_nCount < std::numeric_limits<int32_t>::max())
-        ++m_nCount;
-    const double n = m_nCount;
-    const double v = value;
-    m_fCurrent = value;
-    // Incremental means (the previous mean weighted by n - 1) rather than sums divided by n.
-    m_dMean = ((n - 1.0) * m_dMean + v) / n;
-    // Strict comparisons: equal readings leave the extremes alone, a NaN changes neither.
-    if (m_fMinimum > value)
-        m_fMinimum = value;
-    if (m_fMaximum < value)
-        m_fMaximum = value;
-    m_dMeanOfSquares = ((n - 1.0) * m_dMeanOfSquares + v * v) / n;
-    UpdateDerived();
+    AddSamples(&value, &value + 1, [](float reading) { return reading; });
 }
 
 void CStatistics::UpdateDerived() {

@@ -88,12 +88,16 @@ void CStatistics::AddSamples(Iterator first, Iterator last, Value value) {
     float current = m_fCurrent;
     for (; first != last; ++first) {
         const float reading = value(*first);
+        // The count stops at its maximum rather than overflowing; the means then carry on as
+        // moving averages with a weight of 1 / INT32_MAX, which changes nothing visible.
         if (count < INT32_MAX)
             ++count;
         const double n = count;
         const double v = reading;
         current = reading;
+        // Incremental means (the previous mean weighted by n - 1) rather than sums divided by n.
         mean = ((n - 1.0) * mean + v) / n;
+        // Strict comparisons: equal readings leave the extremes alone, a NaN changes neither.
         if (minimum > reading)
             minimum = reading;
         if (maximum < reading)

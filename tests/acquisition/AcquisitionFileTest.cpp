@@ -1,5 +1,6 @@
 #include "acquisition/AcquisitionFile.h"
 #include "support/CommaLocale.h"
+#include "support/LocalTime.h"
 #include "support/ReadFile.h"
 #include "support/TempHome.h"
 
@@ -17,15 +18,7 @@ namespace {
 
 // 25 March 2011, 14:05:09 local time.
 std::time_t MarchTheTwentyFifth() {
-    std::tm fields{};
-    fields.tm_year = 111;
-    fields.tm_mon = 2;
-    fields.tm_mday = 25;
-    fields.tm_hour = 14;
-    fields.tm_min = 5;
-    fields.tm_sec = 9;
-    fields.tm_isdst = -1;
-    return std::mktime(&fields);
+    return LocalTime(2011, 3, 25, 14, 5, 9);
 }
 
 const std::string kSeparator(82, '-');

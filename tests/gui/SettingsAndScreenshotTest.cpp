@@ -9,6 +9,7 @@
 #include "detectors/ChannelConfigFile.h"
 #include "gui/MessageBox.h"
 #include "res/CommandIds.h"
+#include "support/LocalTime.h"
 #include "support/ModalDialogs.h"
 #include "support/TempHome.h"
 
@@ -162,15 +163,7 @@ private slots:
         frame.show();
         QVERIFY(QTest::qWaitForWindowExposed(&frame));
         frame.m_strScreenshotBase = g_home.Path() + "/cap";
-        std::tm fields{};
-        fields.tm_year = 111;
-        fields.tm_mon = 2;
-        fields.tm_mday = 25;
-        fields.tm_hour = 14;
-        fields.tm_min = 5;
-        fields.tm_sec = 9;
-        fields.tm_isdst = -1;
-        const std::time_t when = std::mktime(&fields);
+        const std::time_t when = LocalTime(2011, 3, 25, 14, 5, 9);
         const QString path = Home("/cap20112503_140509.bmp");
         const QRect client = frame.ClientArea();
         const QImage expectedClient =
