@@ -25,6 +25,8 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include <algorithm>
+
 namespace {
 
 // A 40 x 40 toolbar glyph, transparent around what `draw` paints.
@@ -457,9 +459,16 @@ void CMainFrame::RunAutoDetection() {
     std::vector<std::string> serials;
     for (int i = 0; i < count; ++i)
         serials.push_back(m_dlgAutoDetect.m_pConfigs[static_cast<size_t>(i)].m_strSerial);
+    // A lost pane keeps its position for its meter; when that meter is found again (on another
+    // port) the pane gives it up and the meter is bound afresh like the others.
     std::array<bool, kPositions> connected{};
-    for (int p = 0; p < kPositions; ++p)
-        connected[static_cast<size_t>(p)] = GetView(p)->IsConnected();
+    for (int p = 0; p < kPositions; ++p) {
+        CKelvarinView* view = GetView(p);
+        if (view->IsLost() &&
+            std::find(serials.begin(), serials.end(), view->m_config.m_strSerial) != serials.end())
+            view->ClosePort();
+        connected[static_cast<size_t>(p)] = view->IsBound();
+    }
     const std::vector<int> positions = AssignDetectorPositions(serials, connected);
     int assigned = 0;
     for (int i = 0; i < count; ++i) {
@@ -514,14 +523,14 @@ void CMainFrame::OnResetStatistics() {
 
 void CMainFrame::OnResetAlarms() {
     for (int p = 0; p < kPositions; ++p)
-        if (GetView(p)->IsConnected())
+        if (GetView(p)->IsBound())
             GetView(p)->m_bAlarm = false;
 }
 
 void CMainFrame::OnResetAll() {
     for (int p = 0; p < kPositions; ++p) {
         CKelvarinView* view = GetView(p);
-        if (!view->IsConnected())
+        if (!view->IsBound())
             continue;
         view->ResetGraph();
         view->ResetStatistics();
@@ -633,9 +642,9 @@ bool CMainFrame::BeginAcquisition(bool startedByHand) {
 
 void CMainFrame::OnStopAcquisition() {
     m_bAcqRunning = false;
-    for (int p = 0; p < kPositions; ++p)
-        if (GetView(p)->IsConnected())
-            GetView(p)->m_bAcquiring = false;
+    // Every channel of the run, a lost one included, goes back to drawing its own readings.
+    for (CKelvarinView* view : m_acqViews)
+        view->m_bAcquiring = false;
     m_acqWorker.Stop(); // the line being written is finished first
     m_statusText->setText(StatusText());
     UpdateAcquisitionButtons();

@@ -2,6 +2,7 @@
 
 #include "channel/KelvarinView.h"
 
+#include "channel/RepaintTicker.h"
 #include "channel/ScaleSelect.h"
 #include "detectors/DetectorDlg.h"
 #include "gui/MessageBox.h"
@@ -20,23 +21,35 @@ namespace Protocol = DetectorProtocol;
 namespace {
 
 constexpr auto kPollPeriod = std::chrono::milliseconds(50);
+// A lost meter is tried every two seconds; the pass looks at the clock this often.
+constexpr auto kLostPeriod = std::chrono::milliseconds(250);
 
 } // namespace
 
-CKelvarinView::CKelvarinView(QWidget* parent) : QWidget(parent), m_dwStartTicks(TickCount()) {
+CKelvarinView::CKelvarinView(QWidget* parent)
+    : QWidget(parent), m_dwStartTicks(TickCount()), m_ticker(CRepaintTicker::Acquire()) {
     setAttribute(Qt::WA_OpaquePaintEvent); // every paint covers the whole pane
     m_fontSmall = MakeFont({15, 8, 500});
     m_fontLarge = MakeFont({30, 15, 500});
-    m_repaintTimer.setInterval(300);
-    connect(&m_repaintTimer, &QTimer::timeout, this, [this] { update(); });
-    m_repaintTimer.start();
+    m_ticker->Add(this, [this] { OnRepaintTick(); });
     m_pollThread = std::thread([this] { PollThreadProc(); });
 }
 
 CKelvarinView::~CKelvarinView() {
+    m_ticker->Remove(this);
     StopPolling();
     // At exit the meter is stopped and the port closed, without a word to the user.
     ClosePort();
+}
+
+void CKelvarinView::OnRepaintTick() {
+    const Shown now{m_nReadingCount.load(std::memory_order_relaxed),
+                    m_nRevision.load(std::memory_order_relaxed), m_nDisplayMode, m_bAlarm.load(),
+                    m_link.State()};
+    if (now == m_shown)
+        return;
+    m_shown = now;
+    update();
 }
 
 void CKelvarinView::StopPolling() {
@@ -49,42 +62,54 @@ void CKelvarinView::StopPolling() {
         m_pollThread.join();
 }
 
+void CKelvarinView::WakePolling() {
+    // Taking the lock orders this with the thread's test of the state before it sleeps.
+    { std::lock_guard<std::mutex> guard(m_sleepLock); }
+    m_wake.notify_all();
+}
+
 void CKelvarinView::PollThreadProc() {
 #ifdef __linux__
     pthread_setname_np(pthread_self(), "kv-poll"); // names it in top -H, gdb and tests
 #endif
-    char buffer[Protocol::kStreamBufferSize];
     for (;;) {
-        if (m_dlgCom.IsOpen()) {
+        if (m_link.IsBound()) {
             std::lock_guard<std::mutex> pass(m_pollPass);
-            PollOnce(buffer, sizeof buffer);
+            PollOnce();
         }
         std::unique_lock<std::mutex> sleep(m_sleepLock);
-        if (m_wake.wait_for(sleep, kPollPeriod, [this] { return m_bStopPolling; }))
+        const LinkState state = m_link.State();
+        if (state == LinkState::Closed) {
+            // No port: nothing to do until one is opened, and no wake-up meanwhile.
+            m_wake.wait(sleep, [this] { return m_bStopPolling || m_link.IsBound(); });
+        } else {
+            m_wake.wait_for(sleep, state == LinkState::Connected ? kPollPeriod : kLostPeriod,
+                            [this] { return m_bStopPolling; });
+        }
+        if (m_bStopPolling)
             return;
     }
 }
 
-void CKelvarinView::PollOnce(char* buffer, uint32_t size) {
+void CKelvarinView::PollOnce() {
     // While the UI thread waits for an identification reply, nothing is read or parsed.
     if (m_bPauseReading.load())
         return;
-    const int queued = m_dlgCom.QueuedInputCount();
-    if (queued <= 0)
-        return;
-    // At most the buffer less one: the rest stays queued for the next pass.
-    const uint32_t wanted = std::min<uint32_t>(static_cast<uint32_t>(queued), size - 1);
-    const int got = m_dlgCom.ReadData(buffer, wanted);
-    if (got <= 0)
-        return;
-    m_lineBuffer.Append(buffer, static_cast<size_t>(got));
     float gain, offset;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         gain = m_config.m_fGain;
         offset = m_config.m_fOffset;
     }
-    m_lineBuffer.TakeReadings(gain, offset, [this](float value) { OnNewValue(value); });
+    const LinkEvent event = m_link.Poll(
+        gain, offset, [this](float value) { OnNewValue(value); },
+        [this] {
+            std::lock_guard<std::mutex> guard(m_lock);
+            return Protocol::ResumeSettings{m_config.m_strSerial, m_config.m_nWavelength,
+                                            m_config.m_bAnticipation};
+        });
+    if (event != LinkEvent::None)
+        Touch();
 }
 
 void CKelvarinView::OnNewValue(float value) {
@@ -130,6 +155,7 @@ float CKelvarinView::SampleForAcquisition() {
     if (m_bAcquiring.load()) {
         std::lock_guard<std::mutex> guard(m_lock);
         AppendSampleLocked(value);
+        Touch(); // a lost meter's graph still moves on with each tick
     }
     return value;
 }
@@ -140,11 +166,13 @@ void CKelvarinView::ResetGraph() {
     m_bScaleFollowsData = false;
     m_stats.Reset();
     m_dwStartTicks = TickCount();
+    Touch();
 }
 
 void CKelvarinView::ResetStatistics() {
     std::lock_guard<std::mutex> guard(m_lock);
     m_stats.Reset();
+    Touch();
 }
 
 void CKelvarinView::EnableStatistics() {
@@ -153,7 +181,14 @@ void CKelvarinView::EnableStatistics() {
 }
 
 void CKelvarinView::OpenPort(const std::string& portName) {
-    Protocol::OpenMeterPort(m_dlgCom, portName);
+    {
+        // Waits out a try of a lost meter, which uses the same port.
+        std::lock_guard<std::mutex> pass(m_pollPass);
+        m_link.SetClosed();
+        if (Protocol::OpenMeterPort(m_dlgCom, portName))
+            m_link.SetConnected(portName);
+    }
+    WakePolling();
     ResetGraph();
 }
 
@@ -176,6 +211,7 @@ ConfigLoad CKelvarinView::LoadChannelConfig(std::string& error) {
     m_graph.m_fLevelHighLine = m_config.m_fLevelHigh;
     m_graph.m_bShowLevelLow = true;
     m_graph.m_fLevelLowLine = m_config.m_fLevelLow;
+    Touch();
     return result;
 }
 
@@ -188,6 +224,7 @@ bool CKelvarinView::SaveChannelConfig(std::string& error) {
 void CKelvarinView::SetConfig(const CChannelConfig& config) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_config = config;
+    Touch();
 }
 
 void CKelvarinView::OnChannelConfiguration() {
@@ -217,21 +254,29 @@ void CKelvarinView::PauseReading() {
 }
 
 void CKelvarinView::IdentifyMeter() {
-    if (m_dlgCom.IsOpen())
+    if (IsBound())
         return;
     if (m_dlgCom.exec() != QDialog::Accepted)
         return;
     PauseReading();
+    m_link.SetConnected(m_dlgCom.m_strPort);
     std::string name, serial;
     Protocol::ReadIdentification(m_dlgCom, name, serial);
-    m_config.m_strName = name;
-    m_config.m_strSerial = serial;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_config.m_strName = name;
+        m_config.m_strSerial = serial;
+    }
     m_bPauseReading.store(false);
+    WakePolling();
     Protocol::StartStream(m_dlgCom);
+    Touch();
 }
 
 void CKelvarinView::ClosePort() {
+    m_link.SetClosed(); // first: a try of a lost meter running now closes what it opened
     Protocol::CloseMeter(m_dlgCom);
+    Touch();
 }
 
 void CKelvarinView::closeEvent(QCloseEvent* event) {
@@ -243,7 +288,7 @@ void CKelvarinView::closeEvent(QCloseEvent* event) {
 
 void CKelvarinView::DestroyWindow() {
     KelvarinMessageBox(this, QStringLiteral("DestroyWindow!"));
-    if (m_dlgCom.IsOpen()) {
+    if (IsBound()) {
         KelvarinMessageBox(this, QStringLiteral("Closing Port!"));
         ClosePort();
     }
@@ -251,6 +296,7 @@ void CKelvarinView::DestroyWindow() {
 }
 
 void CKelvarinView::OnCommand(int id) {
+    Touch();
     switch (id) {
     case Command::FullScreen:
         emit showPositionFull(m_config.m_nPosition);
@@ -309,4 +355,5 @@ void CKelvarinView::SetGraphScales(const CScaleSelect& dialog) {
     m_graph.m_fXMax = dialog.m_fMaxX;
     m_graph.m_fXMin = dialog.m_fMinX;
     m_bScaleFollowsData = false;
+    Touch();
 }

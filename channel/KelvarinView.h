@@ -1,33 +1,37 @@
 #pragma once
 // The pane of one position: the link to its meter (port, polling thread, calibrated readings,
 // alarm, graph samples, statistics) and its display (the value in large type, the graph or the
-// statistics table, repainted every 300 ms).
+// statistics table, repainted at the shared 300 ms tick when something changed).
 //
-// Threads: the polling thread reads the port every 50 ms and feeds OnNewValue; everything else
-// runs on the UI thread. m_fValue, m_bAlarm and the flags are atomic; the graph, the statistics
-// and the calibration fields of m_config (gain, offset, levels) are guarded by m_lock, which is
-// held for each append-and-trim, each reset and while a paint copies what it draws.
+// Threads: the polling thread reads the port every 50 ms and feeds OnNewValue; while the meter is
+// lost it tries the port again every two seconds; with no port it sleeps until one is opened.
+// Everything else runs on the UI thread. m_fValue, m_bAlarm and the flags are atomic; the graph,
+// the statistics and m_config are guarded by m_lock for the polling thread's reads (UI-thread
+// writes take it), which is held for each append-and-trim, each reset and while a paint copies
+// what it draws.
 
 #include "detectors/ChannelConfig.h"
 #include "detectors/ChannelConfigFile.h"
 #include "detectors/ComAccessDlg.h"
-#include "link/LineBuffer.h"
+#include "link/MeterLink.h"
 #include "render/GraphRenderer.h"
 #include "render/Statistics.h"
 
+#include <QColor>
 #include <QFont>
 #include <QImage>
-#include <QTimer>
 #include <QWidget>
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 class QMenu;
+class CRepaintTicker;
 class CScaleSelect;
 
 // Pixel height and average character width asked of a font, and its weight on the 0 to 1000
@@ -52,7 +56,8 @@ public:
 
     // Link.
     CChannelConfig m_config; // gain, offset and levels: change them with SetConfig
-    CComAccessDlg m_dlgCom;  // the port; connected means it is open
+    CComAccessDlg m_dlgCom;  // the port
+    CMeterLink m_link{m_dlgCom};
     std::atomic<float> m_fValue{0.0f};
     std::atomic<bool> m_bAlarm{false};
     std::atomic<bool> m_bPauseReading{false};
@@ -65,7 +70,11 @@ public:
     enum { RealTime = 0, Statistics = 1, Graphic = 2 };
     int m_nDisplayMode = RealTime;
 
-    bool IsConnected() const { return m_dlgCom.IsOpen(); }
+    // Connected: its meter answers. Bound: connected, or lost and waiting for its meter to come
+    // back; a bound pane keeps its position, menu and settings.
+    bool IsConnected() const { return m_link.IsConnected(); }
+    bool IsBound() const { return m_link.IsBound(); }
+    bool IsLost() const { return m_link.State() == LinkState::Lost; }
     // Opens the port of the position at 57600 baud, waits 400 ms and restarts the graph. A port
     // that fails to open leaves the pane unconnected; nothing is shown.
     void OpenPort(const std::string& portName);
@@ -118,22 +127,26 @@ protected:
 
 private:
     void PollThreadProc();
-    void PollOnce(char* buffer, uint32_t size);
+    void PollOnce();
+    void WakePolling();
+    // Marks the content changed, for the next tick to paint.
+    void Touch() { m_nRevision.fetch_add(1, std::memory_order_relaxed); }
+    void OnRepaintTick();
     void AppendSampleLocked(float value);
     void StopPolling();
     void PauseReading();
     void RenderInto(QImage& image);
-    void PaintRealTime(QPainter& painter, float value, bool alarm);
-    void PaintStatistics(QPainter& painter, float value, bool alarm);
-    void PaintGraphic(QPainter& painter, float value, bool alarm);
+    void PaintRealTime(QPainter& painter, float value, const QColor& color);
+    void PaintStatistics(QPainter& painter, float value, const QColor& color);
+    void PaintGraphic(QPainter& painter, float value, const QColor& color);
+    void PaintLost(QPainter& painter);
     void OnScaleSelect(const QPoint& at);
 
-    mutable std::mutex m_lock; // m_graph, m_stats, m_dwStartTicks, calibration fields
+    mutable std::mutex m_lock; // m_graph, m_stats, m_dwStartTicks, m_config
     CGraphRenderer m_graph;
     CStatistics m_stats;
     uint32_t m_dwStartTicks;
     bool m_bScaleFollowsData = false; // m_fYMin/m_fYMax are the extremes of the samples
-    CLineBuffer m_lineBuffer;         // polling thread only
 
     std::thread m_pollThread;
     std::mutex m_pollPass; // held by the polling thread for each read-and-parse pass
@@ -141,7 +154,20 @@ private:
     std::condition_variable m_wake;
     bool m_bStopPolling = false; // under m_sleepLock
 
-    QTimer m_repaintTimer;
+    std::shared_ptr<CRepaintTicker> m_ticker;
+    std::atomic<uint32_t> m_nRevision{0};
+    // What the last paint showed; a tick with the same asks for none.
+    struct Shown {
+        uint64_t readings = ~0ull;
+        uint32_t revision = 0;
+        int mode = -1;
+        bool alarm = false;
+        LinkState state = LinkState::Closed;
+        bool operator==(const Shown& other) const {
+            return readings == other.readings && revision == other.revision && mode == other.mode &&
+                   alarm == other.alarm && state == other.state;
+        }
+    } m_shown;
     QImage m_paintBuffer;
     FontSpec m_valueFontSpec;
     FontSpec m_statsFontSpec;

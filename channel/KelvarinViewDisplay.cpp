@@ -16,11 +16,14 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <ctime>
 
 namespace {
 
 const QColor kBlack(0, 0, 0);
 const QColor kRed(255, 0, 0);
+// A lost meter's last value: plainly not a live reading, still legible.
+const QColor kGrey(150, 150, 150);
 
 } // namespace
 
@@ -70,19 +73,20 @@ QImage CKelvarinView::Render() {
 void CKelvarinView::RenderInto(QImage& image) {
     // One read of the value and the alarm for the whole paint.
     const float value = m_fValue.load();
-    const bool alarm = m_bAlarm.load();
+    const bool lost = IsLost();
+    const QColor color = lost ? kGrey : m_bAlarm.load() ? kRed : kBlack;
     image.fill(Qt::white);
     QPainter painter(&image);
     painter.setPen(kBlack);
     switch (m_nDisplayMode) {
     case RealTime:
-        PaintRealTime(painter, value, alarm);
+        PaintRealTime(painter, value, color);
         break;
     case Statistics:
-        PaintStatistics(painter, value, alarm);
+        PaintStatistics(painter, value, color);
         break;
     case Graphic:
-        PaintGraphic(painter, value, alarm);
+        PaintGraphic(painter, value, color);
         break;
     default:
         break;
@@ -94,6 +98,22 @@ void CKelvarinView::RenderInto(QImage& image) {
     painter.setFont(m_fontSmall);
     TextAt(painter, 10, 10, ToQt(m_config.m_strName));
     TextAt(painter, 10, 30, ToQt(m_config.m_strSerial));
+    if (lost)
+        PaintLost(painter);
+}
+
+void CKelvarinView::PaintLost(QPainter& painter) {
+    const std::time_t at = m_link.LostAt();
+    std::tm local{};
+    char clock[16] = "";
+    if (localtime_r(&at, &local))
+        std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
+    painter.setFont(m_fontSmall);
+    painter.setPen(kRed);
+    // Under the value in the graph display, at the foot of the pane in the others.
+    const int y = m_nDisplayMode == Graphic ? 28 : height() - 28;
+    painter.drawText(QRect(0, y, width(), 20), Qt::AlignHCenter | Qt::AlignTop,
+                     QStringLiteral("Meter lost at %1").arg(QLatin1String(clock)));
 }
 
 void CKelvarinView::paintEvent(QPaintEvent*) {
@@ -105,19 +125,19 @@ void CKelvarinView::paintEvent(QPaintEvent*) {
     QPainter(this).drawImage(0, 0, m_paintBuffer);
 }
 
-void CKelvarinView::PaintRealTime(QPainter& painter, float value, bool alarm) {
+void CKelvarinView::PaintRealTime(QPainter& painter, float value, const QColor& color) {
     const QString text = ToQt(FormatBigValue(value));
     painter.setFont(m_fontValue);
-    painter.setPen(alarm ? kRed : kBlack);
+    painter.setPen(color);
     const QFontMetrics metrics = painter.fontMetrics();
     TextAt(painter, width() / 2 - metrics.horizontalAdvance(text) / 2,
            height() / 2 - metrics.height() / 2, text);
 }
 
-void CKelvarinView::PaintStatistics(QPainter& painter, float value, bool alarm) {
+void CKelvarinView::PaintStatistics(QPainter& painter, float value, const QColor& color) {
     const CStatistics stats = StatisticsSnapshot();
     painter.setFont(m_fontStats);
-    painter.setPen(alarm ? kRed : kBlack);
+    painter.setPen(color);
     const int valueColumn = static_cast<int>(width() * 0.66);
     const QFontMetrics metrics = painter.fontMetrics();
     int y = 35;
@@ -128,9 +148,9 @@ void CKelvarinView::PaintStatistics(QPainter& painter, float value, bool alarm) 
     }
 }
 
-void CKelvarinView::PaintGraphic(QPainter& painter, float value, bool alarm) {
+void CKelvarinView::PaintGraphic(QPainter& painter, float value, const QColor& color) {
     painter.setFont(QFont());
-    painter.setPen(alarm ? kRed : kBlack);
+    painter.setPen(color);
     painter.drawText(QRect(0, 10, width(), height() - 10), Qt::AlignHCenter | Qt::AlignTop,
                      ToQt(FormatBigValue(value)));
     painter.setPen(kBlack);
@@ -163,15 +183,15 @@ QMenu* CKelvarinView::CreateContextMenu(QWidget* parent) {
 }
 
 void CKelvarinView::contextMenuEvent(QContextMenuEvent* event) {
-    if (!m_dlgCom.IsOpen())
-        return; // an unconnected pane has no menu
+    if (!IsBound())
+        return; // an unconnected pane has no menu; a lost one keeps its own
     QMenu* menu = CreateContextMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
 }
 
 void CKelvarinView::mouseDoubleClickEvent(QMouseEvent* event) {
-    if (!m_dlgCom.IsOpen())
+    if (!IsBound())
         return;
     if (m_nDisplayMode != Graphic)
         OnChannelConfiguration();

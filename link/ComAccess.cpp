@@ -179,6 +179,14 @@ int ComAccess::WriteString(const std::string& text) {
 }
 
 int ComAccess::ReadData(void* buffer, uint32_t wanted) {
+    return Read(buffer, wanted, 1);
+}
+
+int ComAccess::ReadQueued(void* buffer, uint32_t wanted) {
+    return Read(buffer, wanted, 0);
+}
+
+int ComAccess::Read(void* buffer, uint32_t wanted, int waitMs) {
     if (wanted < 1)
         return 0;
     std::lock_guard<std::mutex> guard(m_lock);
@@ -188,7 +196,7 @@ int ComAccess::ReadData(void* buffer, uint32_t wanted) {
         return -1;
     }
     pollfd pfd{fd, POLLIN, 0};
-    const int ready = ::poll(&pfd, 1, 1);
+    const int ready = ::poll(&pfd, 1, waitMs);
     if (ready < 0 && errno != EINTR) {
         FormatLastError("ReadData(): WaitForSingleObject() failed", errno);
         return -1;

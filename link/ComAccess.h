@@ -34,6 +34,9 @@ public:
     // queued. Never writes past `wanted` bytes and leaves nothing pending when it returns.
     // Returns the count read, 0 when wanted < 1, -1 on failure (also when the device is gone).
     int ReadData(void* buffer, uint32_t wanted);
+    // ReadData without the wait: what is queued now, 0 when nothing is, -1 when the device has
+    // gone. The streams read this way, so an idle port costs no timer.
+    int ReadQueued(void* buffer, uint32_t wanted);
     // Bytes waiting in the driver's input queue, -1 when the port is closed or the query fails.
     int QueuedInputCount();
 
@@ -48,6 +51,7 @@ public:
 private:
     void FormatLastError(const char* operation, int code);
     void CloseLocked();
+    int Read(void* buffer, uint32_t wanted, int waitMs);
 
     std::atomic<int> m_hCom{-1};
     // Serialises the descriptor's use against Close: the polling thread reads while the UI

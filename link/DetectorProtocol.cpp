@@ -101,6 +101,30 @@ void StartStream(ComAccess& port) {
     WaitMs(200);
 }
 
+ResumeResult ResumeMeter(ComAccess& port, const std::string& portName,
+                         const ResumeSettings& settings) {
+    if (!port.Open(ComAccess::DevicePath(portName), ComAccess::kMeterBaudRate))
+        return ResumeResult::PortAbsent;
+    WaitMs(200);
+    port.WriteString(kStopStream);
+    WaitMs(100);
+    ReadReply(port);
+    port.WriteString(kAskName);
+    WaitMs(100);
+    ReadReply(port);
+    port.WriteString(kAskSerial);
+    WaitMs(100);
+    const std::string serial = TrimRight(SerialFromReply(ReadReply(port)));
+    if (serial.empty() || serial != TrimRight(settings.serial)) {
+        port.Close();
+        return ResumeResult::OtherMeter;
+    }
+    ApplyConfiguration(port, settings.wavelengthNm, settings.anticipation);
+    WaitMs(200);
+    StartStream(port);
+    return ResumeResult::Resumed;
+}
+
 void CloseMeter(ComAccess& port) {
     if (port.IsOpen())
         port.WriteString(kStopStream);

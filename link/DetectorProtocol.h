@@ -59,6 +59,23 @@ void ApplyConfiguration(ComAccess& port, int wavelengthNm, bool anticipation);
 void ReadIdentification(ComAccess& port, std::string& name, std::string& serial);
 // "*CAU", then 200 ms.
 void StartStream(ComAccess& port);
+// What a meter that came back must be given again, as it was at connection.
+struct ResumeSettings {
+    std::string serial; // trailing white space removed before comparing
+    int wavelengthNm = 1064;
+    bool anticipation = true;
+};
+enum class ResumeResult {
+    Resumed,    // the same meter answered: wavelength, anticipation and stream set again
+    PortAbsent, // the port does not open (yet)
+    OtherMeter, // another serial number, or no answer: the port is closed again
+};
+// A port that was lost, tried again: open at 57600, 200 ms; "*CSU", 100 ms, discard; "*NAM",
+// 100 ms; "*SNN", 100 ms. With the same serial: "*PWC%5i", 200 ms, "*ANT" or "*ANF", 200 ms,
+// "*CAU", and the port stays open; otherwise it is closed.
+ResumeResult ResumeMeter(ComAccess& port, const std::string& portName,
+                         const ResumeSettings& settings);
+
 // "*CSU", then close. No pause.
 void CloseMeter(ComAccess& port);
 

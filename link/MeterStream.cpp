@@ -2,15 +2,11 @@
 
 #include "link/DetectorProtocol.h"
 
-#include <algorithm>
-
 bool CMeterStream::Poll(const std::function<void(float)>& onReading) {
     char buffer[DetectorProtocol::kStreamBufferSize];
-    const int queued = m_port.QueuedInputCount();
-    // Ask for one byte when nothing is queued, so that a port that has gone away is noticed.
-    const uint32_t wanted =
-        queued > 0 ? std::min<uint32_t>(static_cast<uint32_t>(queued), sizeof buffer - 1) : 1;
-    const int got = m_port.ReadData(buffer, wanted);
+    // Asked even when nothing is queued, so that a port that has gone away is noticed. At most
+    // the buffer less one: the rest stays queued for the next pass.
+    const int got = m_port.ReadQueued(buffer, sizeof buffer - 1);
     if (got < 0)
         return false;
     if (got > 0) {

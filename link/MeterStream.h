@@ -15,6 +15,12 @@ public:
     // Reads what is queued now and hands over each reading. False once the port has gone away
     // (the meter unplugged): the reason is the port's LastError().
     bool Poll(const std::function<void(float)>& onReading);
+    void SetCalibration(float gain, float offset) {
+        m_fGain = gain;
+        m_fOffset = offset;
+    }
+    // Drops a partial line (the port was closed or changed).
+    void Clear() { m_lines.Clear(); }
 
 private:
     ComAccess& m_port;

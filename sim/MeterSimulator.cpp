@@ -1,6 +1,7 @@
 #include "sim/MeterSimulator.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -85,6 +86,14 @@ bool ParseMeterFault(const std::string& text, MeterFault& fault) {
     return false;
 }
 
+std::string LinkName(const MeterProfile& profile) {
+    std::string name = "usb-Kelvarin_Simulated_Meter_";
+    const std::string serial = profile.serialReply.size() > 4 ? profile.serialReply.substr(4) : "";
+    for (char c : serial)
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name + "-if00-port0";
+}
+
 MeterProfile DefaultMeterProfile(int index) {
     // Thermal heads for the watts, photodiode heads down to the nanowatts.
     static const struct {
@@ -148,11 +157,10 @@ CMeterSimulator::~CMeterSimulator() {
     Stop();
 }
 
-bool CMeterSimulator::Start(std::string& error) {
-    if (m_thread.joinable()) {
-        error = "the simulator is already running";
-        return false;
-    }
+namespace {
+
+// A raw, non-blocking pseudo-terminal master and the path of its slave side.
+bool OpenPty(int& masterFd, std::string& slavePath, std::string& error) {
     FdGuard master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (master.Get() < 0) {
         error = ErrnoText("posix_openpt", errno);
@@ -184,12 +192,36 @@ bool CMeterSimulator::Start(std::string& error) {
         error = ErrnoText("fcntl", errno);
         return false;
     }
+    slavePath = path;
+    masterFd = master.Release();
+    return true;
+}
 
-    m_portPath = path;
-    m_master = master.Release();
+} // namespace
+
+bool CMeterSimulator::Start(std::string& error) {
+    if (m_thread.joinable()) {
+        error = "the simulator is already running";
+        return false;
+    }
+    int master = -1;
+    std::string path;
+    if (!OpenPty(master, path, error))
+        return false;
+    if (!m_linkPath.empty() && !PointLink(path, error)) {
+        close(master);
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_pathLock);
+        m_portPath = path;
+    }
+    m_master = master;
     m_stop = false;
     m_streaming = false;
     m_readingsSent = 0;
+    m_replugDownMs = -1;
+    m_replugs = 0;
     m_reader = CMeterCommandReader();
     m_pending.clear();
     m_pendingReading.clear();
@@ -200,11 +232,72 @@ bool CMeterSimulator::Start(std::string& error) {
     return true;
 }
 
+std::string CMeterSimulator::PortPath() const {
+    std::lock_guard<std::mutex> lock(m_pathLock);
+    return m_portPath;
+}
+
+std::string CMeterSimulator::StablePath() const {
+    return m_linkPath.empty() ? PortPath() : m_linkPath;
+}
+
+bool CMeterSimulator::PointLink(const std::string& target, std::string& error) {
+    // A new link renamed over the old one: whoever opens the path finds either port, never none.
+    const std::string temporary = m_linkPath + ".new";
+    ::unlink(temporary.c_str());
+    if (::symlink(target.c_str(), temporary.c_str()) != 0) {
+        error = ErrnoText(("symlink " + temporary).c_str(), errno);
+        return false;
+    }
+    if (::rename(temporary.c_str(), m_linkPath.c_str()) != 0) {
+        error = ErrnoText(("rename " + m_linkPath).c_str(), errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+void CMeterSimulator::Replug(int downMs) {
+    m_replugDownMs = std::max(0, downMs);
+}
+
+void CMeterSimulator::BeginReplug(int downMs) {
+    // The new pseudo-terminal is opened before the old one closes, so it gets another number:
+    // the old path never reaches the meter again, only the link does.
+    std::string error;
+    if (m_nextMaster < 0 && !OpenPty(m_nextMaster, m_nextPath, error))
+        m_nextMaster = -1; // no new port: the meter stays unplugged
+    CloseMaster();
+    m_streaming = false;
+    m_reader = CMeterCommandReader();
+    m_replugDueMs = NowMs() + downMs;
+}
+
+void CMeterSimulator::FinishReplug() {
+    std::string error;
+    if (!m_linkPath.empty())
+        PointLink(m_nextPath, error); // on failure the link still names the old, dead port
+    {
+        std::lock_guard<std::mutex> lock(m_pathLock);
+        m_portPath = m_nextPath;
+    }
+    m_master = std::exchange(m_nextMaster, -1);
+    m_peerAbsent = false;
+    m_wavelength = 1064;
+    m_anticipation = true;
+    ++m_replugs;
+}
+
 void CMeterSimulator::Stop() {
     m_stop = true;
     if (m_thread.joinable())
         m_thread.join();
     CloseMaster();
+    if (m_nextMaster >= 0)
+        close(m_nextMaster);
+    m_nextMaster = -1;
+    if (!m_linkPath.empty())
+        ::unlink(m_linkPath.c_str());
     m_streaming = false;
 }
 
@@ -251,6 +344,11 @@ void CMeterSimulator::Run() {
     pthread_setname_np(pthread_self(), "kv-meter"); // names it in top -H, gdb and tests
 #endif
     while (!m_stop) {
+        const int downMs = m_replugDownMs.exchange(-1);
+        if (downMs >= 0)
+            BeginReplug(downMs);
+        if (m_nextMaster >= 0 && NowMs() >= m_replugDueMs)
+            FinishReplug();
         if (m_fault == MeterFault::HangUp)
             CloseMaster();
         if (m_master < 0) {
@@ -410,14 +508,15 @@ void CMeterSimulator::StreamDue(double nowMs) {
     }
 }
 
-bool CSimulatorSet::Start(int count, std::string& error) {
+bool CSimulatorSet::Start(int count, std::string& error, const std::string& linkDir) {
     std::vector<MeterProfile> profiles;
     for (int i = 0; i < count; ++i)
         profiles.push_back(DefaultMeterProfile(i));
-    return Start(profiles, error);
+    return Start(profiles, error, linkDir);
 }
 
-bool CSimulatorSet::Start(const std::vector<MeterProfile>& profiles, std::string& error) {
+bool CSimulatorSet::Start(const std::vector<MeterProfile>& profiles, std::string& error,
+                          const std::string& linkDir) {
     Stop();
     if (profiles.empty() || profiles.size() > 8) {
         error = "the number of meters must be 1 to 8";
@@ -425,6 +524,8 @@ bool CSimulatorSet::Start(const std::vector<MeterProfile>& profiles, std::string
     }
     for (size_t i = 0; i < profiles.size(); ++i) {
         auto meter = std::make_unique<CMeterSimulator>(profiles[i]);
+        if (!linkDir.empty())
+            meter->SetLinkPath(linkDir + "/" + LinkName(profiles[i]));
         std::string why;
         if (!meter->Start(why)) {
             error = "meter " + std::to_string(i) + ": " + why;
@@ -445,7 +546,7 @@ void CSimulatorSet::Stop() {
 std::vector<std::string> CSimulatorSet::PortPaths() const {
     std::vector<std::string> paths;
     for (const auto& meter : m_meters)
-        paths.push_back(meter->PortPath());
+        paths.push_back(meter->StablePath());
     return paths;
 }
 
@@ -454,7 +555,7 @@ std::string CSimulatorSet::PortsVariable() const {
     for (const auto& meter : m_meters) {
         if (!joined.empty())
             joined += ':';
-        joined += meter->PortPath();
+        joined += meter->StablePath();
     }
     return joined;
 }

@@ -64,11 +64,22 @@ public:
     bool Start(std::string& error);
     void Stop();
 
-    // Device path of the port the application opens (the pseudo-terminal's slave side).
-    const std::string& PortPath() const { return m_portPath; }
+    // Device path of the pseudo-terminal's slave side the meter is on now (a re-plug changes it).
+    std::string PortPath() const;
+    // A symbolic link the simulator keeps pointing at its current port, as the system keeps
+    // /dev/serial/by-id/... for a real adapter. Set before Start; removed by Stop.
+    void SetLinkPath(std::string linkPath) { m_linkPath = std::move(linkPath); }
+    // The link when there is one, else PortPath(): the name to connect through.
+    std::string StablePath() const;
     const MeterProfile& Profile() const { return m_profile; }
 
     void SetFault(MeterFault fault);
+    // The cable pulled and plugged in again: the port hangs up now and, `downMs` later, the meter
+    // is back on a new pseudo-terminal (the link follows it), stopped and at its power-on
+    // wavelength and anticipation, as a meter that was switched off.
+    void Replug(int downMs);
+    // Re-plugs completed since Start.
+    int ReplugCount() const { return m_replugs.load(); }
     MeterFault Fault() const { return m_fault.load(); }
     void SetReadingsPerSecond(double rate);
 
@@ -97,11 +108,18 @@ private:
     bool FlushPending();
     void StreamDue(double nowMs);
     void CloseMaster();
+    void BeginReplug(int downMs);
+    void FinishReplug();
+    bool PointLink(const std::string& target, std::string& error);
     void LogReading(const std::string& text);
 
     MeterProfile m_profile;
+    mutable std::mutex m_pathLock; // m_portPath, which the thread changes at a re-plug
     std::string m_portPath;
+    std::string m_linkPath; // set before Start only
     int m_master = -1;
+    std::atomic<int> m_replugDownMs{-1}; // a re-plug asked for, -1 for none
+    std::atomic<int> m_replugs{0};
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::atomic<MeterFault> m_fault{MeterFault::None};
@@ -117,6 +135,9 @@ private:
     std::string m_pending;        // rest of a line the port took only part of
     std::string m_pendingReading; // reading text of that line, counted once it is whole
     bool m_peerAbsent = false;    // the port was opened and closed again: nobody listens
+    int m_nextMaster = -1;        // the pseudo-terminal of a re-plug, open while the meter is out
+    std::string m_nextPath;
+    double m_replugDueMs = 0;
     double m_startMs = 0;
     double m_nextDueMs = 0;
     double m_nowMs = 0;
@@ -130,16 +151,22 @@ private:
     std::vector<std::string> m_sent;
 };
 
+// The name of a meter's stable link, in the style of /dev/serial/by-id: built from its serial.
+std::string LinkName(const MeterProfile& profile);
+
 // Several meters, as kelvarin-sim and the application's demo mode start them.
 class CSimulatorSet {
 public:
     // Starts `count` meters with the default profiles of indexes 0 to count - 1.
-    bool Start(int count, std::string& error);
-    // Starts one meter per profile (1 to 8 of them).
-    bool Start(const std::vector<MeterProfile>& profiles, std::string& error);
+    bool Start(int count, std::string& error, const std::string& linkDir = std::string());
+    // Starts one meter per profile (1 to 8 of them). With a link folder each meter gets a stable
+    // link there (LinkName) and is reached through it.
+    bool Start(const std::vector<MeterProfile>& profiles, std::string& error,
+               const std::string& linkDir = std::string());
     void Stop();
     size_t Size() const { return m_meters.size(); }
     CMeterSimulator& Meter(size_t index) { return *m_meters[index]; }
+    // The stable paths of the meters (their links, or their ports without links).
     std::vector<std::string> PortPaths() const;
     // The paths joined by ':', as KELVARIN_PORTS takes them.
     std::string PortsVariable() const;

@@ -23,11 +23,15 @@ namespace {
 
 constexpr size_t kMaxInputLine = 256;
 
-const char kUsage[] = "usage: kelvarin-sim [COUNT] [--rate HZ] [--fault INDEX=KIND]...\n"
-                      "  COUNT  number of meters, 1 to 8 (default 3)\n"
-                      "  KIND   none, garbage, no-crlf, silence or hangup\n"
-                      "stdin:   fault INDEX KIND\n"
-                      "         count   (prints \"sent INDEX READINGS\" for each meter)\n";
+const char kUsage[] =
+    "usage: kelvarin-sim [COUNT] [--rate HZ] [--fault INDEX=KIND]... [--links DIR]\n"
+    "  COUNT  number of meters, 1 to 8 (default 3)\n"
+    "  KIND   none, garbage, no-crlf, silence or hangup\n"
+    "  DIR    folder for a stable link per meter (like /dev/serial/by-id), printed instead\n"
+    "         of the pseudo-terminals; a re-plugged meter is found through it again\n"
+    "stdin:   fault INDEX KIND\n"
+    "         replug INDEX SECONDS   (unplugged now, back on a new port after SECONDS)\n"
+    "         count   (prints \"sent INDEX READINGS\" for each meter)\n";
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "kelvarin-sim: %s\n%s", message.c_str(), kUsage);
@@ -77,6 +81,14 @@ void HandleInputLine(std::string_view line, CSimulatorSet& meters) {
         std::fflush(stdout);
         return;
     }
+    int index = -1;
+    double seconds = 0;
+    if (words.size() == 3 && words[0] == "replug" && ParseWhole(words[1], index) && index >= 0 &&
+        static_cast<size_t>(index) < meters.Size() && ParseWhole(words[2], seconds) &&
+        std::isfinite(seconds) && seconds >= 0 && seconds <= 86400) {
+        meters.Meter(static_cast<size_t>(index)).Replug(static_cast<int>(seconds * 1000));
+        return;
+    }
     FaultRequest request{};
     if (words.size() == 3 && words[0] == "fault" &&
         ParseFaultRequest(words[1], words[2], request) && request.index >= 0 &&
@@ -84,7 +96,8 @@ void HandleInputLine(std::string_view line, CSimulatorSet& meters) {
         meters.Meter(static_cast<size_t>(request.index)).SetFault(request.fault);
         return;
     }
-    std::fprintf(stderr, "kelvarin-sim: not understood: %.*s (fault INDEX KIND)\n",
+    std::fprintf(stderr,
+                 "kelvarin-sim: not understood: %.*s (fault INDEX KIND, replug INDEX SECONDS)\n",
                  static_cast<int>(std::min(line.size(), kMaxInputLine)), line.data());
 }
 
@@ -95,6 +108,7 @@ int main(int argc, char** argv) {
     bool countGiven = false;
     double rate = 0;
     std::vector<FaultRequest> faults;
+    std::string linkDir;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (arg == "--rate") {
@@ -111,6 +125,10 @@ int main(int argc, char** argv) {
                 return UsageError("--fault needs INDEX=KIND");
             faults.push_back(request);
             ++i;
+        } else if (arg == "--links") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+                return UsageError("--links needs a folder");
+            linkDir = argv[++i];
         } else if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -146,7 +164,7 @@ int main(int argc, char** argv) {
 
     CSimulatorSet meters;
     std::string error;
-    if (!meters.Start(count, error)) {
+    if (!meters.Start(count, error, linkDir)) {
         std::fprintf(stderr, "kelvarin-sim: %s\n", error.c_str());
         close(signalFd);
         return 1;

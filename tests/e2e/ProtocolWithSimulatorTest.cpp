@@ -3,11 +3,17 @@
 #include "link/ComAccess.h"
 #include "link/DetectorProtocol.h"
 #include "link/LineBuffer.h"
+#include "link/MeterLink.h"
 #include "sim/MeterSimulator.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
+#include <vector>
+
+#include <stdlib.h>
+#include <unistd.h>
 
 namespace Protocol = DetectorProtocol;
 
@@ -90,3 +96,61 @@ TEST(ProtocolWithSimulator, ConnectConfigureIdentifyAndClose) {
 }
 
 } // namespace
+
+// A link through a stable path: lost at the hang-up, tried every two seconds while the meter is
+// out, taken back with its settings once the same meter answers on the new port.
+TEST(MeterLinkWithSimulator, LostAtTheHangUpThenResumedThroughTheLink) {
+    char folder[] = "/tmp/kelvarin-link-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string link = std::string(folder) + "/meter";
+    CMeterSimulator meter(DefaultMeterProfile(4));
+    meter.SetLinkPath(link);
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+
+    ComAccess port;
+    CMeterLink meterLink(port);
+    ASSERT_TRUE(Protocol::OpenMeterPort(port, link));
+    meterLink.SetConnected(link);
+    Protocol::ApplyWavelengthAndStart(port, 633);
+    const Protocol::ResumeSettings settings{"KV2405 ", 633, false};
+    int readings = 0;
+    std::vector<LinkEvent> events;
+    const auto pass = [&] {
+        const LinkEvent event = meterLink.Poll(
+            1.0f, 0.0f, [&](float) { ++readings; }, [&] { return settings; });
+        if (event != LinkEvent::None)
+            events.push_back(event);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    };
+    for (int i = 0; i < 20 && readings < 3; ++i)
+        pass();
+    ASSERT_GE(readings, 3);
+
+    // Out for 3 s: the first try (2 s after the loss) finds no port, the second takes it back.
+    meter.Replug(3000);
+    const auto unplugged = std::chrono::steady_clock::now();
+    for (int i = 0; i < 40 && events.empty(); ++i)
+        pass();
+    ASSERT_EQ(events, std::vector<LinkEvent>{LinkEvent::Lost});
+    EXPECT_LT(std::chrono::steady_clock::now() - unplugged, std::chrono::milliseconds(500));
+    EXPECT_EQ(meterLink.State(), LinkState::Lost);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_GT(meterLink.LostAt(), 0);
+    const int before = readings;
+    for (int i = 0; i < 200 && events.size() < 2; ++i)
+        pass();
+    ASSERT_EQ(events, (std::vector<LinkEvent>{LinkEvent::Lost, LinkEvent::Resumed}));
+    EXPECT_GE(std::chrono::steady_clock::now() - unplugged, std::chrono::milliseconds(3000));
+    EXPECT_EQ(readings, before);
+    EXPECT_EQ(meter.Wavelength(), 633);
+    EXPECT_FALSE(meter.Anticipation());
+    for (int i = 0; i < 40 && readings < before + 3; ++i)
+        pass();
+    EXPECT_GE(readings, before + 3);
+
+    meterLink.SetClosed();
+    Protocol::CloseMeter(port);
+    meter.Stop();
+    rmdir(folder);
+}

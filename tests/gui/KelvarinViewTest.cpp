@@ -16,7 +16,10 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <algorithm>
 #include <thread>
+
+#include <unistd.h>
 
 namespace {
 
@@ -97,13 +100,117 @@ private slots:
         QCOMPARE(graph.m_fYMax, expected);
         QVERIFY(!view.m_bAlarm.load());
 
-        // Unplugged: the pane lives on with its last value and keeps painting.
+        // Unplugged for good: the pane says so at once and keeps its last value and its graph.
         meter.SetFault(MeterFault::HangUp);
-        QTest::qWait(300);
+        QTRY_VERIFY_WITH_TIMEOUT(view.IsLost(), 1000);
+        QVERIFY(!view.IsConnected());
+        QVERIFY(view.IsBound());
         QCOMPARE(view.m_fValue.load(), expected);
+        QCOMPARE(view.GraphSnapshot().m_nPointCount, graph.m_nPointCount);
         view.resize(400, 300);
         QVERIFY(!view.Render().isNull());
-        QVERIFY(view.IsConnected());
+    }
+
+    // A meter unplugged and plugged in again, reached through a stable link: the pane goes grey
+    // with the time it was lost, then takes the meter back with its settings, in each display.
+    void anUnpluggedMeterIsShownLostAndComesBackThroughItsLink() {
+        const std::string link = g_home.Path() + "/by-id-meter";
+        CMeterSimulator meter(Steady("KV7005", 100));
+        meter.SetLinkPath(link);
+        std::string error;
+        QVERIFY(meter.Start(error));
+
+        CKelvarinView view;
+        view.resize(400, 300);
+        view.show();
+        CChannelConfig config;
+        config.m_strSerial = "KV7005";
+        config.m_strName = "KLV-VIEW";
+        config.m_nWavelength = 1550;
+        config.m_bAnticipation = false;
+        config.m_fLevelHigh = 1.0f;
+        config.m_fLevelLow = 0.0f;
+        view.SetConfig(config);
+        view.OpenPort(link);
+        view.ApplyWavelengthAndStart();
+        QTRY_VERIFY_WITH_TIMEOUT(view.m_nReadingCount.load() > 5, 5000);
+
+        const QRgb grey = qRgb(150, 150, 150);
+        for (int mode :
+             {Command::RealTimeDisplay, Command::StatisticsDisplay, Command::GraphicDisplay}) {
+            view.OnCommand(mode);
+            const std::string portBefore = meter.PortPath();
+            const int replugs = meter.ReplugCount();
+
+            meter.Replug(1000);
+            // Noticed within a pass or two of the 50 ms polling.
+            QTRY_VERIFY_WITH_TIMEOUT(view.IsLost(), 1000);
+            const float held = view.m_fValue.load();
+            const uint64_t count = view.m_nReadingCount.load();
+            QImage image = view.Render();
+            // The value in grey, nowhere in black (the graph display's is a line of small type).
+            const bool graph = mode == Command::GraphicDisplay;
+            const QRect valueArea = graph ? QRect(100, 8, 200, 18) : QRect(0, 60, 400, 200);
+            QVERIFY(CountColour(image, valueArea, grey) > (graph ? 10 : 500));
+            QCOMPARE(CountColour(image, valueArea, qRgb(0, 0, 0)), 0);
+            QVERIFY(CountColour(image, QRect(0, 0, 400, 300), qRgb(255, 0, 0)) > 20); // the time
+            QTest::qWait(300);
+            QCOMPARE(view.m_fValue.load(), held);
+            QCOMPARE(view.m_nReadingCount.load(), count);
+
+            // Back on another pseudo-terminal, through the same link.
+            QTRY_VERIFY_WITH_TIMEOUT(view.IsConnected(), 8000);
+            QCOMPARE(meter.ReplugCount(), replugs + 1);
+            QVERIFY(meter.PortPath() != portBefore);
+            QCOMPARE(meter.Wavelength(), 1550);
+            QVERIFY(!meter.Anticipation());
+            QTRY_VERIFY_WITH_TIMEOUT(view.m_nReadingCount.load() > count + 5, 5000);
+            image = view.Render();
+            QVERIFY(CountColour(image, valueArea, qRgb(0, 0, 0)) > 10);
+            QCOMPARE(view.m_config.m_strSerial, std::string("KV7005"));
+        }
+    }
+
+    // Another meter on the lost meter's path is not taken over: it is asked who it is and left
+    // stopped, and the pane stays lost.
+    void anotherSerialOnTheSamePathStaysLost() {
+        const std::string link = g_home.Path() + "/swapped-meter";
+        CMeterSimulator first(Steady("KV7006"));
+        CMeterSimulator second(Steady("KV7007"));
+        std::string error;
+        QVERIFY(first.Start(error));
+        QVERIFY(second.Start(error));
+        QVERIFY(symlink(first.PortPath().c_str(), link.c_str()) == 0);
+
+        CKelvarinView view;
+        CChannelConfig config;
+        config.m_strSerial = "KV7006";
+        view.SetConfig(config);
+        view.OpenPort(link);
+        view.ApplyWavelengthAndStart();
+        QTRY_VERIFY_WITH_TIMEOUT(view.m_nReadingCount.load() > 2, 5000);
+
+        const std::string swapped = link + ".new";
+        QVERIFY(symlink(second.PortPath().c_str(), swapped.c_str()) == 0);
+        QVERIFY(rename(swapped.c_str(), link.c_str()) == 0);
+        first.SetFault(MeterFault::HangUp);
+        QTRY_VERIFY_WITH_TIMEOUT(view.IsLost(), 1000);
+        // Asked at least twice (a try every two seconds), never started.
+        const auto asked = [&second] {
+            const std::vector<MeterCommand> commands = second.ReceivedCommands();
+            return std::count_if(commands.begin(), commands.end(), [](const MeterCommand& c) {
+                return c.kind == MeterCommand::AskSerial;
+            });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(asked() >= 2, 8000);
+        QVERIFY(view.IsLost());
+        QVERIFY(!second.IsStreaming());
+        for (const MeterCommand& command : second.ReceivedCommands())
+            QVERIFY(command.kind != MeterCommand::StartStream);
+        // Close Port ends the tries.
+        view.ClosePort();
+        QVERIFY(!view.IsBound());
+        unlink(link.c_str());
     }
 
     void alarmLatchesBeyondTheLevelsOnly() {

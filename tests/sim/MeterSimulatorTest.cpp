@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include <fcntl.h>
@@ -217,4 +219,46 @@ TEST(MeterSimulator, FaultsCorruptSilenceAndUnplug) {
     auto stopStart = Clock::now();
     meter.Stop();
     EXPECT_LT(Clock::now() - stopStart, milliseconds(1000));
+}
+
+TEST(MeterSimulator, ReplugHangsUpAndComesBackOnANewPortThroughItsLink) {
+    char folder[] = "/tmp/kelvarin-sim-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string link = std::string(folder) + "/" + LinkName(SteadyProfile());
+    CMeterSimulator meter(SteadyProfile());
+    meter.SetLinkPath(link);
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+    EXPECT_EQ(meter.StablePath(), link);
+    char target[128] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    const std::string first = meter.PortPath();
+    EXPECT_EQ(target, first);
+
+    SlavePort port(link);
+    port.WriteSlowly("*PWC 1550*CAU");
+    EXPECT_NE(port.ReadLine(), "");
+    meter.Replug(300);
+    char byte;
+    EXPECT_TRUE(WaitUntil([&] {
+        pollfd pfd{port.Fd(), POLLIN, 0};
+        return poll(&pfd, 1, 20) > 0 &&
+               ((pfd.revents & POLLHUP) != 0 || read(port.Fd(), &byte, 1) <= 0);
+    }));
+    port.Close();
+    ASSERT_TRUE(WaitUntil([&] { return meter.ReplugCount() == 1; }));
+    EXPECT_NE(meter.PortPath(), first);
+    std::fill(std::begin(target), std::end(target), '\0');
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(target, meter.PortPath());
+    // Back as switched on: silent, at its power-on wavelength, answering through the link.
+    EXPECT_FALSE(meter.IsStreaming());
+    EXPECT_EQ(meter.Wavelength(), 1064);
+    SlavePort again(link);
+    again.WriteSlowly("*NAM");
+    EXPECT_EQ(again.ReadLine(), meter.Profile().name + "\r\n");
+
+    meter.Stop();
+    EXPECT_NE(access(link.c_str(), F_OK), 0); // the link goes with the meter
+    rmdir(folder);
 }

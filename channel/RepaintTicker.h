@@ -1,0 +1,35 @@
+#pragma once
+// One 300 ms timer for every pane: at each tick the panes whose content changed ask for a paint,
+// all in the same pass, so the window is painted and flushed once per tick at most, and not at
+// all while nothing changes (no meter, a stopped stream, a lost meter).
+//
+// Shared by the panes alive: the first one creates it, the last one takes it away.
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class CRepaintTicker : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kIntervalMs = 300;
+
+    // The ticker of this thread's panes, created when none is alive.
+    static std::shared_ptr<CRepaintTicker> Acquire();
+
+    // `onTick` runs at every tick until Remove(owner).
+    void Add(const QObject* owner, std::function<void()> onTick);
+    void Remove(const QObject* owner);
+
+    CRepaintTicker();
+
+private:
+    void Tick();
+
+    QTimer m_timer;
+    std::vector<std::pair<const QObject*, std::function<void()>>> m_clients;
+};

@@ -1,0 +1,66 @@
+#include "link/MeterLink.h"
+
+#include "link/ComAccess.h"
+#include "link/Ticks.h"
+
+CMeterLink::CMeterLink(ComAccess& port) : m_port(port), m_stream(port, 1.0f, 0.0f) {}
+
+void CMeterLink::SetConnected(const std::string& portName) {
+    {
+        std::lock_guard<std::mutex> guard(m_nameLock);
+        m_portName = portName;
+    }
+    m_stream.Clear();
+    m_state.store(LinkState::Connected);
+}
+
+void CMeterLink::SetClosed() {
+    m_state.store(LinkState::Closed);
+}
+
+std::string CMeterLink::PortName() const {
+    std::lock_guard<std::mutex> guard(m_nameLock);
+    return m_portName;
+}
+
+LinkEvent CMeterLink::Poll(float gain, float offset, const std::function<void(float)>& onReading,
+                           const std::function<DetectorProtocol::ResumeSettings()>& resume) {
+    switch (m_state.load()) {
+    case LinkState::Closed:
+        return LinkEvent::None;
+    case LinkState::Lost:
+        if (static_cast<uint32_t>(TickCount() - m_lastTryTicks) < kRetryMs)
+            return LinkEvent::None;
+        return TryResume(resume);
+    case LinkState::Connected:
+        break;
+    }
+    m_stream.SetCalibration(gain, offset);
+    if (m_stream.Poll(onReading))
+        return LinkEvent::None;
+    // Closed by the owner meanwhile: that is no loss.
+    LinkState expected = LinkState::Connected;
+    if (!m_state.compare_exchange_strong(expected, LinkState::Lost))
+        return LinkEvent::None;
+    m_lossReason = m_port.LastError();
+    m_port.Close(); // nothing is sent: nobody is there to hear it
+    m_stream.Clear();
+    m_lostAt.store(std::time(nullptr));
+    m_lastTryTicks = TickCount();
+    return LinkEvent::Lost;
+}
+
+LinkEvent CMeterLink::TryResume(const std::function<DetectorProtocol::ResumeSettings()>& resume) {
+    const DetectorProtocol::ResumeResult result =
+        DetectorProtocol::ResumeMeter(m_port, PortName(), resume());
+    m_lastTryTicks = TickCount(); // the next try counts from the end of this one
+    if (result != DetectorProtocol::ResumeResult::Resumed)
+        return LinkEvent::None;
+    LinkState expected = LinkState::Lost;
+    if (!m_state.compare_exchange_strong(expected, LinkState::Connected)) {
+        DetectorProtocol::CloseMeter(m_port); // closed by the owner while it was tried
+        return LinkEvent::None;
+    }
+    m_stream.Clear();
+    return LinkEvent::Resumed;
+}
