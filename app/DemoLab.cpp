@@ -3,6 +3,7 @@
 #include "detectors/ChannelConfig.h"
 #include "detectors/ChannelConfigFile.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -61,10 +62,24 @@ bool CDemoLab::Start(int count, std::string& error) {
             return false;
         profiles.push_back(profile);
     }
-    return m_meters.Start(profiles, error);
+    const std::string links = m_folderPath + "/by-id";
+    if (!QDir().mkpath(QFile::decodeName(links.c_str()))) {
+        error = "cannot create " + links;
+        return false;
+    }
+    if (!m_meters.Start(profiles, error, links))
+        return false;
+    if (m_meters.Size() > static_cast<size_t>(kUnpluggedMeter)) {
+        m_unplugTimer.setInterval(kUnplugEveryMs);
+        QObject::connect(&m_unplugTimer, &QTimer::timeout,
+                         [this] { m_meters.Meter(kUnpluggedMeter).Replug(kUnpluggedForMs); });
+        m_unplugTimer.start();
+    }
+    return true;
 }
 
 void CDemoLab::Stop() {
+    m_unplugTimer.stop();
     m_meters.Stop();
 }
 

@@ -3,10 +3,13 @@
 // its own (a title saying what it measures, alarm levels a little around its power, its
 // position) in a temporary folder of the run, never in the user's folder. The amplifier's
 // laser fades a minute after start-up and trips its low alarm; the others stay in their band.
+// The meters are reached through stable links in that folder, and one of them has its cable
+// pulled for a few seconds every few minutes, to show a lost meter coming back.
 
 #include "sim/MeterSimulator.h"
 
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <string>
 #include <vector>
@@ -15,6 +18,10 @@ class CDemoLab {
 public:
     // Position (0-based) of the meter whose laser fades.
     static constexpr int kFadingMeter = 1;
+    // Position of the meter that is unplugged, how often and for how long.
+    static constexpr int kUnpluggedMeter = 2;
+    static constexpr int kUnplugEveryMs = 180000;
+    static constexpr int kUnpluggedForMs = 10000;
 
     // The meters' profiles and titles, in position order.
     static MeterProfile Profile(int index);
@@ -36,4 +43,5 @@ private:
     QTemporaryDir m_folder;
     std::string m_folderPath;
     CSimulatorSet m_meters;
+    QTimer m_unplugTimer;
 };

@@ -11,7 +11,7 @@
 #include "link/ComAccess.h"
 #include "link/DetectorProtocol.h"
 #include "link/LocalTime.h"
-#include "link/MeterStream.h"
+#include "link/MeterLink.h"
 #include "link/NumberText.h"
 #include "link/PortList.h"
 
@@ -41,15 +41,14 @@ struct FoundMeter {
     int32_t position = -1; // stored position, the list's order
 };
 
-// A meter bound to a position: its port, its stream and the last calibrated reading, which the
+// A meter bound to a position: its port, its link and the last calibrated reading, which the
 // acquisition worker samples while this thread reads the port.
 struct BoundMeter {
     CChannelConfig config;
     ComAccess port;
-    std::unique_ptr<CMeterStream> stream;
+    CMeterLink link{port};
     std::atomic<float> value{0.0f};
     std::atomic<bool> hasReading{false};
-    bool lost = false;
 };
 
 std::vector<FoundMeter> ProbeAll(const std::vector<std::string>& ports, bool named, FILE* err) {
@@ -114,32 +113,43 @@ std::unique_ptr<BoundMeter> Connect(const FoundMeter& found, int position, FILE*
     if (config.m_strTitle.empty())
         config.m_strTitle = DefaultPositionTitle(position);
     Protocol::ApplyWavelengthAndStart(meter->port, config.m_nWavelength);
-    meter->stream = std::make_unique<CMeterStream>(meter->port, config.m_fGain, config.m_fOffset);
+    meter->link.SetConnected(found.port);
     return meter;
 }
 
-// One pass over every port. A meter that has gone keeps its last reading in the file.
+// One pass over every port. A meter that has gone keeps its last reading in the file until it
+// answers again on its port (a try every two seconds, which holds this loop for about a second
+// when the meter is back).
 void PollAll(std::vector<std::unique_ptr<BoundMeter>>& meters, FILE* err) {
     for (auto& meter : meters) {
-        if (meter->lost)
-            continue;
-        const bool alive = meter->stream->Poll([&](float value) {
-            meter->value.store(value);
-            meter->hasReading.store(true);
-        });
-        if (!alive) {
-            meter->lost = true;
-            std::fprintf(err, "%s: the meter stopped answering: %s",
-                         meter->config.m_strPort.c_str(), meter->port.LastError().c_str());
-            std::fprintf(err, "%s: its column keeps its last reading\n",
-                         meter->config.m_strPort.c_str());
+        const CChannelConfig& config = meter->config;
+        const LinkEvent event = meter->link.Poll(
+            config.m_fGain, config.m_fOffset,
+            [&](float value) {
+                meter->value.store(value);
+                meter->hasReading.store(true);
+            },
+            [&] {
+                return Protocol::ResumeSettings{config.m_strSerial, config.m_nWavelength,
+                                                config.m_bAnticipation};
+            });
+        const char* port = config.m_strPort.c_str();
+        if (event == LinkEvent::Lost) {
+            std::fprintf(err, "%s: the meter stopped answering: %s", port,
+                         meter->link.LossReason().c_str());
+            std::fprintf(err, "%s: its column keeps its last reading until it answers again\n",
+                         port);
+        } else if (event == LinkEvent::Resumed) {
+            std::fprintf(err, "%s: the meter answers again\n", port);
         }
     }
 }
 
 void CloseAll(std::vector<std::unique_ptr<BoundMeter>>& meters) {
-    for (auto& meter : meters)
+    for (auto& meter : meters) {
+        meter->link.SetClosed();
         Protocol::CloseMeter(meter->port);
+    }
 }
 
 std::string LocalTimeText(std::time_t t) {
@@ -213,7 +223,7 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
     const auto firstDeadline = Clock::now() + std::chrono::milliseconds(options.firstReadingWaitMs);
     const auto allRead = [&] {
         for (const auto& meter : meters)
-            if (!meter->hasReading.load() && !meter->lost)
+            if (!meter->hasReading.load() && meter->link.IsConnected())
                 return false;
         return true;
     };

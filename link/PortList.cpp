@@ -5,7 +5,11 @@
 #include <QSerialPortInfo>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
+
+#include <dirent.h>
+#include <stdlib.h>
 
 namespace {
 
@@ -37,12 +41,43 @@ std::vector<std::string> PortsFromEnvironment() {
     return ports;
 }
 
+namespace {
+
+std::string RealPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+} // namespace
+
+std::string StablePortName(const std::string& devicePath, const std::string& folder) {
+    const std::string device = RealPath(devicePath);
+    DIR* dir = device.empty() ? nullptr : ::opendir(folder.c_str());
+    if (!dir)
+        return std::string();
+    std::string found;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        const std::string path = folder + "/" + name;
+        // The first in name order, so the choice does not depend on the folder's order.
+        if (RealPath(path) == device && (found.empty() || path < found))
+            found = path;
+    }
+    ::closedir(dir);
+    return found;
+}
+
 std::vector<std::string> ListSerialPorts() {
     std::vector<std::string> ports = PortsFromEnvironment();
     // Tests and scripted runs keep away from whatever hardware the machine has.
     if (qEnvironmentVariableIntValue("KELVARIN_PORTS_ONLY") == 1)
         return ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        AddUnique(ports, info.portName().toStdString());
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        const std::string name = info.portName().toStdString();
+        const std::string stable = StablePortName(ComAccess::DevicePath(name));
+        AddUnique(ports, stable.empty() ? name : stable);
+    }
     return ports;
 }

@@ -16,8 +16,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -409,4 +411,49 @@ TEST(CliAnalyze, FiguresOfWhatRecordWroteAndOfBrokenFiles) {
     r = RunProgram({kCli, "analyze", home.Path() + "/none.txt"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "Unable to open " + home.Path() + "/none.txt: No such file or directory\n");
+}
+
+// A meter unplugged during a recording through its stable path: its column holds its last
+// reading while it is out, then records live readings again; every line keeps both columns.
+TEST(CliRecord, AnUnpluggedMeterHoldsItsColumnThenRecordsAgain) {
+    TempHome home;
+    MeterProfile noisy = SteadyMeter("KV7011");
+    noisy.noise = 0.01; // successive readings differ, a held one repeats
+    CMeterSimulator steady(SteadyMeter("KV7010"));
+    CMeterSimulator unplugged(noisy);
+    unplugged.SetLinkPath(home.Path() + "/" + LinkName(noisy));
+    std::string error;
+    ASSERT_TRUE(steady.Start(error) && unplugged.Start(error)) << error;
+
+    Subprocess record({kCli, "record", "--prefix", home.Path() + "/run", "--duration", "10",
+                       steady.PortPath(), unplugged.StablePath()});
+    ASSERT_TRUE(record.WaitForOutput(".txt\n", 15000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    unplugged.Replug(1500);
+    const ProcessResult r = record.Finish(30000);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string port = unplugged.StablePath();
+    EXPECT_NE(r.err.find(port + ": the meter stopped answering: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(port + ": the meter answers again\n"), std::string::npos) << r.err;
+    EXPECT_EQ(unplugged.ReplugCount(), 1);
+
+    const CAcquisitionData data = ReadAcquisitionText(ReadFile(Lines(r.out)[0]));
+    EXPECT_EQ(data.m_messages, std::vector<std::string>{});
+    ASSERT_EQ(data.m_nLines, 11);
+    ASSERT_EQ(data.m_nChannels, 2);
+    ASSERT_EQ(data.m_series[0].size(), 11u);
+    ASSERT_EQ(data.m_series[1].size(), 11u);
+    // One run of repeats (the time out), with live, changing readings before and after it.
+    const std::vector<CGraphData>& values = data.m_series[1];
+    size_t firstRepeat = 0, lastRepeat = 0;
+    for (size_t i = 1; i < values.size(); ++i)
+        if (values[i].fValue == values[i - 1].fValue) {
+            firstRepeat = firstRepeat ? firstRepeat : i;
+            lastRepeat = i;
+        }
+    ASSERT_GT(firstRepeat, 0u) << "no held reading";
+    EXPECT_GE(lastRepeat - firstRepeat, 1u); // held over two ticks at least
+    EXPECT_LT(lastRepeat + 2, values.size()) << "no live reading after the re-plug";
+    for (size_t i = firstRepeat; i <= lastRepeat; ++i)
+        EXPECT_EQ(values[i].fValue, values[firstRepeat].fValue) << "line " << i;
 }

@@ -93,11 +93,12 @@ private slots:
         SetMessageInterceptor([this](const QString& text) { m_messages << text; });
         m_seed = std::make_unique<CMeterSimulator>(Steady("KV5001", 1.234e-3));
         m_amp = std::make_unique<CMeterSimulator>(Steady("KV5002", 2.5e-6));
+        m_amp->SetLinkPath(g_home.Path() + "/" + LinkName(m_amp->Profile()));
         std::string error;
         QVERIFY(m_seed->Start(error));
         QVERIFY(m_amp->Start(error));
         qputenv("KELVARIN_PORTS",
-                QByteArray::fromStdString(m_seed->PortPath() + ":" + m_amp->PortPath()));
+                QByteArray::fromStdString(m_seed->PortPath() + ":" + m_amp->StablePath()));
         OpenFrame();
     }
     void cleanupTestCase() { m_frame.reset(); }
@@ -212,9 +213,38 @@ private slots:
         for (const CGraphData& point : data.m_series[1])
             QCOMPARE(point.fValue, 2.5e-6f); // its last reading
         // Connected again for the tests that follow.
-        frame.GetView(1)->OpenPort(m_amp->PortPath());
+        frame.GetView(1)->OpenPort(m_amp->StablePath());
         frame.GetView(1)->ApplyWavelengthAndStart();
         QTRY_COMPARE(frame.ConnectedCount(), 2);
+    }
+
+    // Unplugged mid-run and plugged in again: the status bar counts it out, its column holds its
+    // last reading, and once it is back the same pane records it with every line whole.
+    void anUnpluggedChannelHoldsItsColumnAndComesBack() {
+        CMainFrame& frame = *m_frame;
+        CKelvarinView* amp = frame.GetView(1);
+        SetParameters(Prefix(), 1, 8);
+        frame.OnCommand(Command::StartAcquisition);
+        const std::string file = frame.m_strAcqFile;
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAcquisitionText(ReadFile(file)).m_nLines >= 1, 10000);
+        m_amp->Replug(1500);
+        QTRY_VERIFY_WITH_TIMEOUT(amp->IsLost(), 1000);
+        QTRY_COMPARE(
+            frame.StatusText(),
+            QString::fromStdString("Detector connected: 1/8... and acquiring in: " + file));
+        const uint64_t before = amp->m_nReadingCount.load();
+        QTRY_VERIFY_WITH_TIMEOUT(amp->IsConnected(), 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(amp->m_nReadingCount.load() > before + 3, 5000);
+        QCOMPARE(frame.GetView(1), amp);
+        QVERIFY(amp->m_bAcquiring.load());
+        QTRY_COMPARE(frame.StatusText().left(24), QString("Detector connected: 2/8."));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty(), 15000); // completed
+        const CAcquisitionData data = ReadAcquisitionText(ReadFile(file));
+        QCOMPARE(data.m_messages, std::vector<std::string>{});
+        QCOMPARE(data.m_nLines, 9);
+        QCOMPARE(data.m_series[1].size(), size_t(9));
+        for (const CGraphData& point : data.m_series[1])
+            QCOMPARE(point.fValue, 2.5e-6f);
     }
 
     void aWindowUnderWayStartsAtOnceAndOneThatEndedDoesNot() {

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,3 +29,33 @@ TEST(PortList, EnvironmentPortsComeFirstWithoutRepeatsAndTheListIsCapped) {
 }
 
 } // namespace
+
+// A port is named by the by-id link that leads to it, whichever way the link is written.
+TEST(PortList, AStablePortNameIsTheLinkToTheSameDevice) {
+    char folder[] = "/tmp/kelvarin-by-id-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = folder;
+    const std::string device = dir + "/ttyKV0";
+    const std::string other = dir + "/ttyKV1";
+    std::fclose(std::fopen(device.c_str(), "w"));
+    std::fclose(std::fopen(other.c_str(), "w"));
+    const std::string byId = dir + "/by-id";
+    ASSERT_EQ(mkdir(byId.c_str(), 0700), 0);
+    ASSERT_EQ(symlink("../ttyKV1", (byId + "/usb-Other-if00").c_str()), 0);
+    ASSERT_EQ(symlink("../ttyKV0", (byId + "/usb-Meter_B-if00").c_str()), 0);
+    ASSERT_EQ(symlink(device.c_str(), (byId + "/usb-Meter_A-if00").c_str()), 0);
+    ASSERT_EQ(symlink("../missing", (byId + "/usb-Dangling").c_str()), 0);
+
+    EXPECT_EQ(StablePortName(device, byId), byId + "/usb-Meter_A-if00");
+    EXPECT_EQ(StablePortName(other, byId), byId + "/usb-Other-if00");
+    EXPECT_EQ(StablePortName(dir + "/missing", byId), "");
+    EXPECT_EQ(StablePortName(device, dir + "/no-such-folder"), "");
+
+    for (const char* name :
+         {"usb-Other-if00", "usb-Meter_B-if00", "usb-Meter_A-if00", "usb-Dangling"})
+        unlink((byId + "/" + name).c_str());
+    rmdir(byId.c_str());
+    unlink(device.c_str());
+    unlink(other.c_str());
+    rmdir(folder);
+}
