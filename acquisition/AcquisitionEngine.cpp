@@ -1,11 +1,15 @@
 #include "acquisition/AcquisitionEngine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
 namespace {
 
-constexpr int kPollMs = 10;
+// The pause between the catch-up ticks of a run that was held up.
+constexpr int kCatchUpMs = 10;
+// The longest sleep of a run that ends at a calendar time, which the clock may jump to.
+constexpr uint64_t kEndCheckMs = 250;
 
 class CSystemClock : public IAcquisitionClock {
 public:
@@ -15,10 +19,24 @@ public:
             duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
     }
     std::time_t Now() override { return std::time(nullptr); }
-    void SleepMs(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    void SleepMs(int ms, CAcquisitionWake& wake) override { wake.WaitMs(ms); }
 };
 
 } // namespace
+
+void CAcquisitionWake::Wake() {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_bWoken = true;
+    }
+    m_cv.notify_all();
+}
+
+void CAcquisitionWake::WaitMs(int ms) {
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_cv.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_bWoken; });
+    m_bWoken = false;
+}
 
 IAcquisitionClock& SystemAcquisitionClock() {
     static CSystemClock clock;
@@ -59,6 +77,9 @@ AcquisitionEnd CAcquisitionRun::Run(std::atomic<bool>& running) {
     for (;;) {
         const uint64_t now = m_clock.MonotonicMs();
         if (now >= next) {
+            const uint64_t late = now - next;
+            if (late > m_nWorstLateMs.load())
+                m_nWorstLateMs.store(late); // written here only
             WriteTick();
             next += period;
         }
@@ -67,7 +88,14 @@ AcquisitionEnd CAcquisitionRun::Run(std::atomic<bool>& running) {
             running.store(false);
             return AcquisitionEnd::Completed;
         }
-        m_clock.SleepMs(kPollMs);
+        // Until the next tick (or the end), no sooner: an idle worker costs no wake-ups.
+        const uint64_t after = m_clock.MonotonicMs();
+        uint64_t sleep = next > after ? next - after : kCatchUpMs;
+        if (m_settings.byTime)
+            sleep = std::min(sleep, kEndCheckMs);
+        else if (end > after)
+            sleep = std::min(sleep, end - after);
+        m_clock.SleepMs(static_cast<int>(std::max<uint64_t>(1, sleep)), m_wake);
         if (!running.load())
             return AcquisitionEnd::Stopped;
     }
@@ -108,6 +136,8 @@ void CAcquisitionWorker::Start(std::unique_ptr<CAcquisitionRun> run, std::atomic
 void CAcquisitionWorker::Stop() {
     if (m_pRunning)
         m_pRunning->store(false);
+    if (m_run)
+        m_run->Wake();
     Join();
 }
 

@@ -5,20 +5,36 @@
 // kelvarin-cli record exactly the same files.
 //
 // The schedule is kept on a monotonic millisecond clock: the first line at once, then a line
-// at each multiple of the period after it. A tick missed while the worker was held up is taken
-// on the next passes, one per 10 ms poll, until the schedule has caught up. By period a run
-// writes D / P + 1 lines (61 for P = 1 s, D = 60 s) when nothing delays it.
+// at each multiple of the period after it. Between ticks the worker sleeps until the next one
+// (a stop wakes it); a tick missed while the worker was held up is taken on the next passes,
+// one per 10 ms, until the schedule has caught up. By period a run writes D / P + 1 lines
+// (61 for P = 1 s, D = 60 s) when nothing delays it.
 
 #include "acquisition/AcquisitionFile.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+// What a sleeping run is woken by: a stop from another thread.
+class CAcquisitionWake {
+public:
+    void Wake();
+    // Sleeps `ms` or until woken; a wake before the sleep ends the next one at once.
+    void WaitMs(int ms);
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_cv;
+    bool m_bWoken = false; // under m_lock
+};
 
 // Time as the engine sees it; tests substitute one that runs without waiting.
 class IAcquisitionClock {
@@ -26,7 +42,8 @@ public:
     virtual ~IAcquisitionClock() = default;
     virtual uint64_t MonotonicMs() = 0; // never goes back, never wraps
     virtual std::time_t Now() = 0;      // calendar time of the lines and the end test
-    virtual void SleepMs(int ms) = 0;
+    // Sleeps `ms`, less when `wake` is woken meanwhile.
+    virtual void SleepMs(int ms, CAcquisitionWake& wake) = 0;
 };
 IAcquisitionClock& SystemAcquisitionClock();
 
@@ -71,6 +88,10 @@ public:
 
     void SetFailureReport(FailureReport report) { m_report = std::move(report); }
     uint64_t LinesWritten() const { return m_nLines.load(); }
+    // The latest a line was written after its tick, in milliseconds, over the run so far.
+    uint64_t WorstLatenessMs() const { return m_nWorstLateMs.load(); }
+    // Ends the current sleep of Run: call it after clearing `running`.
+    void Wake() { m_wake.Wake(); }
 
 private:
     void WriteTick();
@@ -86,6 +107,8 @@ private:
     std::vector<float> m_readings;
     std::string m_line;
     std::atomic<uint64_t> m_nLines{0};
+    std::atomic<uint64_t> m_nWorstLateMs{0};
+    CAcquisitionWake m_wake;
 };
 
 // The worker thread of a run. Destroying it stops the run (clearing `running`) and joins.
@@ -101,7 +124,8 @@ public:
     // Joins the previous run's thread (ended or ending), then runs `run` on a new one. `running`
     // must be set and outlive the worker; `finished` is called on the worker at the end.
     void Start(std::unique_ptr<CAcquisitionRun> run, std::atomic<bool>& running, Finished finished);
-    // Clears the flag of the run and waits for its thread (a pass of at most about 10 ms).
+    // Clears the flag of the run, wakes it and waits for its thread (the line being written is
+    // finished first).
     void Stop();
     // Waits for a thread whose run has ended by itself.
     void Join();

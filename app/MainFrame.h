@@ -83,6 +83,8 @@ public:
     void OnAcquisitionFinished(uint64_t run, const std::string& file);
 
     CPaneGrid* Grid() const { return m_wndSplitter; }
+    // The run going or last ended (null before the first).
+    const CAcquisitionRun* CurrentAcquisition() const { return m_acqWorker.Run(); }
     QLabel* StatusPane() const { return m_statusText; }
 
     CAutoDetectDlg m_dlgAutoDetect;

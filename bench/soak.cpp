@@ -1,30 +1,37 @@
-// Soak test, run by hand: the application on the offscreen platform with eight meters streaming
-// at the full 57600-baud line rate from a separate kelvarin-sim process, panes switched through
-// the three displays, graphs and statistics reset now and then, and faults injected: a meter
-// that sends lines that are not numbers, one that never ends its lines, one that hangs up part
-// way, one that stays silent. Prints CPU, resident memory and readings sent and counted, and
-// exits non-zero on a UI stall over 500 ms, memory growth over 1 MB after warm-up, a lost
-// reading or a pane gone wrong.
+// Soak test, run by hand: first the application alone (no meter) for its idle CPU, then with eight
+// meters streaming at the full 57600-baud line rate from a separate kelvarin-sim process, an
+// acquisition of all eight channels at a 1 s period for the whole length, panes switched through
+// the three displays, graphs and statistics reset now and then, and faults injected: a meter that
+// sends lines that are not numbers, one that never ends its lines, one unplugged and plugged in
+// again part way (through its stable link), one that falls silent. Prints CPU, wake-ups, resident
+// memory, readings sent and counted, and exits non-zero when the CPU exceeds its target (3 % of one
+// core for eight meters in the graph display, 0.5 % idle), on a UI stall over 500 ms, memory growth
+// over 1 MB after warm-up, a lost reading, a pane gone wrong, or an acquisition file without
+// exactly D / P + 1 lines of eight readings or with a line more than 50 ms late.
 //
 //   soak [seconds (600)] [path/to/kelvarin-sim]
 
+#include "acquisition/AcquisitionEngine.h"
+#include "acquisition/AcquisitionReader.h"
 #include "app/MainFrame.h"
 #include "channel/KelvarinView.h"
+#include "gui/MessageBox.h"
 #include "res/CommandIds.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
-#include <thread>
+#include <memory>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -33,18 +40,42 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Meters 0 to 3 are healthy; 4 adds garbage lines; 5 never ends a line; 6 hangs up a third of the
-// way through; 7 is silent from the start (so it takes no position).
+// Meters 0 to 3 are healthy; 4 adds garbage lines; 5 never ends a line; 6 is unplugged a third of
+// the way through and comes back; 7 falls silent after the graph phase.
 constexpr int kMeters = 8;
 constexpr int kGarbage = 4;
 constexpr int kNoLineEnd = 5;
-constexpr int kHangUp = 6;
+constexpr int kReplugged = 6;
+constexpr int kSilent = 7;
+constexpr double kGraphTarget = 0.03;
+constexpr double kIdleTarget = 0.005;
+constexpr long long kLateLimitMs = 50;
 
-double CpuSeconds() {
+struct Usage {
+    double cpuSeconds = 0;
+    long long switches = 0; // context switches of every thread: the wake-ups
+    Clock::time_point at;
+};
+
+Usage Sample() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    Usage u;
+    u.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    u.switches = usage.ru_nvcsw + usage.ru_nivcsw;
+    u.at = Clock::now();
+    return u;
+}
+
+struct Figure {
+    double cpu = 0;     // fraction of one core
+    double wakeUps = 0; // per second
+};
+
+Figure Between(const Usage& a, const Usage& b) {
+    const double s = std::chrono::duration<double>(b.at - a.at).count();
+    return {(b.cpuSeconds - a.cpuSeconds) / s, static_cast<double>(b.switches - a.switches) / s};
 }
 
 double ResidentMiB() {
@@ -79,25 +110,92 @@ std::map<int, unsigned long long> SentCounts(QProcess& sim) {
     return sent;
 }
 
+// Accepts the auto-detection list as soon as its probe is over.
+class AutoAccept {
+public:
+    AutoAccept() {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (QWidget* modal = QApplication::activeModalWidget())
+                if (auto* ok = modal->findChild<QPushButton*>(QStringLiteral("buttonOk")))
+                    if (ok->isEnabled()) {
+                        m_timer.stop();
+                        ok->click();
+                    }
+        });
+        m_timer.start(50);
+    }
+
+private:
+    QTimer m_timer;
+};
+
+// The longest the UI thread went without running a 100 ms timer, beyond its interval; measured on
+// the UI thread itself so that the watchdog adds no thread and no wake-ups of its own.
+class StallWatch {
+public:
+    StallWatch() {
+        m_last = Clock::now();
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const auto now = Clock::now();
+            const long long gap =
+                std::chrono::duration_cast<std::chrono::milliseconds>(now - m_last).count() - 100;
+            m_worst = std::max(m_worst, gap);
+            m_last = now;
+        });
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.start(100);
+    }
+    long long WorstMs() const { return m_worst; }
+
+private:
+    QTimer m_timer;
+    Clock::time_point m_last;
+    long long m_worst = 0;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const int seconds = argc > 1 ? std::max(30, std::atoi(argv[1])) : 600;
+    const int seconds = argc > 1 ? std::max(60, std::atoi(argv[1])) : 600;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
     qputenv("KELVARIN_HOME", home.path().toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toLocal8Bit());
     qputenv("KELVARIN_PORTS_ONLY", "1");
     QApplication app(argc, argv);
-    const QString simulator = argc > 2 ? QString::fromLocal8Bit(argv[2])
-                                       : QCoreApplication::applicationDirPath() +
-                                             QStringLiteral("/../sim/kelvarin-sim");
+    QStringList messages;
+    SetMessageInterceptor([&messages](const QString& text) { messages << text; });
+    const QString simulator =
+        argc > 2 ? QString::fromLocal8Bit(argv[2])
+                 : QCoreApplication::applicationDirPath() + QStringLiteral("/../sim/kelvarin-sim");
+    bool failed = false;
 
+    // Idle: the window with no meter at all, once the empty auto-detection is over.
+    Figure idle;
+    {
+        CMainFrame frame;
+        frame.resize(1600, 1000);
+        frame.show();
+        AutoAccept accept;
+        RunFor(8000);
+        const Usage a = Sample();
+        RunFor(20000);
+        idle = Between(a, Sample());
+    }
+    std::printf("idle (no meter): %.3f %% of one core, %.1f wake-ups/s\n", 100.0 * idle.cpu,
+                idle.wakeUps);
+    if (idle.cpu > kIdleTarget) {
+        std::printf("FAIL: idle CPU over %.1f %%\n", 100.0 * kIdleTarget);
+        failed = true;
+    }
+
+    const QString links = home.path() + QStringLiteral("/by-id");
+    QDir().mkpath(links);
     QProcess sim;
-    sim.start(simulator, {QStringLiteral("8"), QStringLiteral("--rate"), QStringLiteral("520"),
-                          QStringLiteral("--fault"), QStringLiteral("4=garbage"),
-                          QStringLiteral("--fault"), QStringLiteral("5=no-crlf"),
-                          QStringLiteral("--fault"), QStringLiteral("7=silence")});
+    sim.start(simulator,
+              {QStringLiteral("8"), QStringLiteral("--rate"), QStringLiteral("520"),
+               QStringLiteral("--fault"), QStringLiteral("4=garbage"), QStringLiteral("--fault"),
+               QStringLiteral("5=no-crlf"), QStringLiteral("--links"), links});
     QString ports;
     for (int tries = 0; tries < 50 && ports.isEmpty(); ++tries) {
         sim.waitForReadyRead(100);
@@ -117,73 +215,58 @@ int main(int argc, char** argv) {
     CMainFrame frame;
     frame.resize(1600, 1000);
     frame.show();
-    // Accept the auto-detection list as soon as its probe is over.
-    QTimer accept;
-    QObject::connect(&accept, &QTimer::timeout, [&accept] {
-        if (QWidget* modal = QApplication::activeModalWidget())
-            if (auto* ok = modal->findChild<QPushButton*>(QStringLiteral("buttonOk")))
-                if (ok->isEnabled()) {
-                    accept.stop();
-                    ok->click();
-                }
-    });
-    accept.start(50);
-    for (int waited = 0; frame.ConnectedCount() < 7 && waited < 30000; waited += 100)
-        RunFor(100);
-    if (frame.ConnectedCount() != 7) {
-        std::fprintf(stderr, "soak: %d panes connected, expected 7\n", frame.ConnectedCount());
+    {
+        AutoAccept accept;
+        for (int waited = 0; frame.ConnectedCount() < kMeters && waited < 30000; waited += 100)
+            RunFor(100);
+    }
+    if (frame.ConnectedCount() != kMeters) {
+        std::fprintf(stderr, "soak: %d panes connected, expected 8\n", frame.ConnectedCount());
         return 1;
     }
-    // Pane p shows meter p for the seven meters that answered (the silent one takes none).
-    for (int p = 0; p < 8; ++p)
-        frame.GetView(p)->m_nDisplayMode = CKelvarinView::Graphic;
+    for (int p = 0; p < kMeters; ++p)
+        frame.GetView(p)->OnCommand(Command::GraphicDisplay);
 
-    // UI watchdog: the heartbeat is the UI thread's, the check another thread's.
-    std::atomic<long long> heartbeat{0};
-    std::atomic<long long> worstGapMs{0};
-    std::atomic<bool> watching{true};
-    const auto nowMs = [] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   Clock::now().time_since_epoch())
-            .count();
-    };
-    heartbeat = nowMs();
-    QTimer beat;
-    QObject::connect(&beat, &QTimer::timeout, [&] { heartbeat = nowMs(); });
-    beat.start(20);
-    std::thread watchdog([&] {
-        while (watching) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            const long long gap = nowMs() - heartbeat.load();
-            if (gap > worstGapMs)
-                worstGapMs = gap;
-        }
-    });
-
+    StallWatch stalls;
     RunFor(10000); // warm-up: buffers fill to their caps
     const double rssWarm = ResidentMiB();
 
-    // Graph display only: the CPU figure.
+    // Graph display with live graphs (each pane drawing its last 2000 readings): the CPU figure.
     const int graphPhaseMs = std::min(60000, seconds * 1000 / 4);
-    double cpu0 = CpuSeconds();
-    auto t0 = Clock::now();
+    Usage a = Sample();
     RunFor(graphPhaseMs);
-    const double graphCpu =
-        (CpuSeconds() - cpu0) / std::chrono::duration<double>(Clock::now() - t0).count();
+    const Figure graph = Between(a, Sample());
 
-    // The rest: displays switched, resets, the hang-up a third of the way through.
-    const auto end = Clock::now() + std::chrono::seconds(seconds) -
-                     std::chrono::milliseconds(graphPhaseMs);
-    const auto hangUpAt = Clock::now() + (end - Clock::now()) / 3;
-    bool hungUp = false;
+    // Then every channel recorded every second, for the whole length; while a run goes the
+    // graphs take one point per tick.
+    frame.m_strAcqBaseName = (home.path() + QStringLiteral("/soak")).toStdString();
+    frame.m_nSamplingPeriod = 1;
+    frame.m_nDuration = seconds;
+    frame.m_bByTime = false;
+    frame.OnCommand(Command::StartAcquisition);
+    if (!frame.m_bAcqRunning) {
+        std::fprintf(stderr, "soak: the acquisition did not start: %s\n",
+                     qPrintable(messages.join(QLatin1Char('\n'))));
+        return 1;
+    }
+    const std::string file = frame.m_strAcqFile;
+    a = Sample();
+    RunFor(graphPhaseMs);
+    const Figure recording = Between(a, Sample());
+
+    // The rest: displays switched, resets, the re-plug a third of the way through.
+    sim.write("fault 7 silence\n");
+    const auto end =
+        Clock::now() + std::chrono::seconds(seconds) - std::chrono::milliseconds(graphPhaseMs);
+    const auto replugAt = Clock::now() + (end - Clock::now()) / 3;
+    bool replugged = false;
     int round = 0;
-    cpu0 = CpuSeconds();
-    t0 = Clock::now();
+    a = Sample();
     while (Clock::now() < end) {
         RunFor(1000);
         ++round;
         if (round % 5 == 0)
-            for (int p = 0; p < 8; ++p)
+            for (int p = 0; p < kMeters; ++p)
                 frame.GetView(p)->m_nDisplayMode = (round / 5 + p) % 3;
         if (round % 17 == 0)
             frame.OnCommand(Command::ResetGraphics);
@@ -191,30 +274,34 @@ int main(int argc, char** argv) {
             frame.OnCommand(Command::ResetAllStatistics);
         if (round % 29 == 0)
             frame.OnCommand(Command::ResetAll);
-        if (!hungUp && Clock::now() >= hangUpAt) {
-            sim.write("fault 6 hangup\n");
-            hungUp = true;
+        if (!replugged && Clock::now() >= replugAt) {
+            sim.write(QStringLiteral("replug %1 5\n").arg(kReplugged).toLatin1());
+            replugged = true;
         }
     }
-    const double mixedCpu =
-        (CpuSeconds() - cpu0) / std::chrono::duration<double>(Clock::now() - t0).count();
+    const Figure mixed = Between(a, Sample());
 
-    // Stop the streams, let the panes drain what is queued, then compare.
+    // The run ends by its duration; then stop the streams and let the panes drain the queues.
+    for (int waited = 0; frame.m_bAcqRunning && waited < 10000; waited += 100)
+        RunFor(100);
     for (int m = 0; m < kMeters; ++m)
         sim.write(QStringLiteral("fault %1 silence\n").arg(m).toLatin1());
     RunFor(1500);
     const double rssEnd = ResidentMiB();
     const std::map<int, unsigned long long> sent = SentCounts(sim);
-    watching = false;
-    watchdog.join();
 
-    bool failed = false;
-    std::printf("soak: %d s, 8 meters at 520 readings/s (4 garbage, 5 no CR LF, 6 hangs up, "
-                "7 silent)\n",
+    std::printf("soak: %d s, 8 meters at 520 readings/s (4 garbage, 5 no CR LF, 6 re-plugged, "
+                "7 falls silent), all recorded every second\n",
                 seconds);
-    std::printf("CPU of the application: %.2f %% of one core in the graph display, %.2f %% "
-                "with displays switching and resets\n",
-                100.0 * graphCpu, 100.0 * mixedCpu);
+    std::printf("CPU of the application: %.2f %% of one core in the graph display (%.0f "
+                "wake-ups/s); while recording: %.2f %% (%.0f wake-ups/s), %.2f %% with displays "
+                "switching and resets (%.0f wake-ups/s)\n",
+                100.0 * graph.cpu, graph.wakeUps, 100.0 * recording.cpu, recording.wakeUps,
+                100.0 * mixed.cpu, mixed.wakeUps);
+    if (std::max({graph.cpu, recording.cpu, mixed.cpu}) > kGraphTarget) {
+        std::printf("FAIL: CPU over %.0f %%\n", 100.0 * kGraphTarget);
+        failed = true;
+    }
     std::printf("resident memory: %.1f MiB at start, %.1f MiB after warm-up, %.1f MiB at the end "
                 "(growth %.2f MiB)\n",
                 rssStart, rssWarm, rssEnd, rssEnd - rssWarm);
@@ -222,33 +309,60 @@ int main(int argc, char** argv) {
         std::printf("FAIL: memory grew by more than 1 MB after warm-up\n");
         failed = true;
     }
-    for (int p = 0; p < 7; ++p) {
+    for (int p = 0; p < kMeters; ++p) {
         CKelvarinView* view = frame.GetView(p);
         const unsigned long long counted = view->m_nReadingCount.load();
         const auto it = sent.find(p);
         const unsigned long long sentCount = it == sent.end() ? 0 : it->second;
         std::printf("meter %d: sent %llu, counted by pane %d: %llu%s\n", p, sentCount, p + 1,
                     counted,
-                    p == kNoLineEnd  ? " (no line ends: none expected)"
-                    : p == kHangUp   ? " (hung up)"
-                    : p == kGarbage ? " (with garbage lines)"
-                                     : "");
+                    p == kNoLineEnd   ? " (no line ends: none expected)"
+                    : p == kReplugged ? " (re-plugged: what it sent while out is lost)"
+                    : p == kGarbage   ? " (with garbage lines)"
+                                      : "");
         if (p == kNoLineEnd) {
             if (counted != 0) {
                 std::printf("FAIL: readings taken from a stream without line ends\n");
                 failed = true;
             }
-        } else if (p != kHangUp && counted != sentCount) {
+        } else if (p != kReplugged && counted != sentCount) {
             std::printf("FAIL: pane %d lost readings\n", p + 1);
             failed = true;
         }
         if (!view->IsConnected()) {
-            std::printf("FAIL: pane %d disconnected\n", p + 1);
+            std::printf("FAIL: pane %d is not connected at the end\n", p + 1);
             failed = true;
         }
     }
-    std::printf("longest UI stall after start-up: %lld ms\n", worstGapMs.load());
-    if (worstGapMs > 500) {
+
+    CAcquisitionData data;
+    std::string loadError;
+    if (!LoadAcquisitionFile(file, data, loadError)) {
+        std::printf("FAIL: %s\n", loadError.c_str());
+        failed = true;
+    }
+    const CAcquisitionRun* run = frame.CurrentAcquisition();
+    const long long late = run ? static_cast<long long>(run->WorstLatenessMs()) : -1;
+    size_t shortest = data.m_series[0].size();
+    for (const auto& series : data.m_series)
+        shortest = std::min(shortest, series.size());
+    std::printf("acquisition: %lld lines of %lld readings (%d expected), latest line %lld ms "
+                "after its tick\n",
+                static_cast<long long>(data.m_nLines), static_cast<long long>(data.m_nChannels),
+                seconds + 1, late);
+    if (frame.m_bAcqRunning || data.m_nLines != seconds + 1 || data.m_nChannels != kMeters ||
+        shortest != static_cast<size_t>(seconds + 1) || !data.m_messages.empty()) {
+        std::printf("FAIL: the acquisition file is not %d whole lines of 8 readings\n",
+                    seconds + 1);
+        failed = true;
+    }
+    if (late < 0 || late > kLateLimitMs) {
+        std::printf("FAIL: a line was written more than %lld ms after its tick\n", kLateLimitMs);
+        failed = true;
+    }
+
+    std::printf("longest UI stall after start-up: %lld ms\n", stalls.WorstMs());
+    if (stalls.WorstMs() > 500) {
         std::printf("FAIL: the UI thread stalled for more than 500 ms\n");
         failed = true;
     }

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <sys/resource.h>
 
@@ -18,11 +20,15 @@ class FakeClock : public IAcquisitionClock {
 public:
     uint64_t MonotonicMs() override { return m_ms; }
     std::time_t Now() override { return m_calendarStart + static_cast<std::time_t>(m_ms / 1000); }
-    void SleepMs(int ms) override { m_ms += std::max<uint64_t>(static_cast<uint64_t>(ms), m_step); }
+    void SleepMs(int ms, CAcquisitionWake&) override {
+        m_ms += std::max<uint64_t>(static_cast<uint64_t>(ms), m_step);
+        ++m_sleeps;
+    }
     void Advance(uint64_t ms) { m_ms += ms; }
 
     uint64_t m_ms = 1000000;
     uint64_t m_step = 0; // a coarser sleep, for runs of days
+    int m_sleeps = 0;
     std::time_t m_calendarStart = 1300000000;
 };
 
@@ -67,6 +73,8 @@ TEST(AcquisitionRun, ByPeriodOneSecondForAMinuteWritesSixtyOneLines) {
     ASSERT_EQ(rec.sampledAt.size(), 61u);
     for (size_t i = 0; i < rec.sampledAt.size(); ++i)
         EXPECT_EQ(rec.sampledAt[i] - rec.sampledAt[0], 1000u * i); // on the schedule exactly
+    EXPECT_EQ(rec.clock.m_sleeps, 60); // one sleep from tick to tick, no polling between
+    EXPECT_EQ(rec.run->WorstLatenessMs(), 0u);
 
     const std::string text = ReadFile(rec.run->FilePath());
     EXPECT_EQ(CountLines(text), 4u + 61u); // count, names, separator, empty line, data
@@ -98,6 +106,32 @@ TEST(AcquisitionRun, MissedTicksAreCaughtUpOnePerPass) {
     // 0, 1, 2 s; held up until 4.5 s; ticks of 3 and 4 s taken 10 ms apart; then on time.
     EXPECT_EQ(offsets, (std::vector<uint64_t>{0, 1000, 2000, 4510, 4520, 5000, 6000, 7000, 8000,
                                               9000, 10000}));
+    EXPECT_EQ(rec.run->WorstLatenessMs(), 1510u); // the tick of 3 s
+}
+
+// On the real clock: a run sleeping towards a tick an hour away stops at once.
+TEST(AcquisitionWorker, StopWakesARunBetweenItsTicks) {
+    TempHome home;
+    AcquisitionSettings settings;
+    settings.periodSeconds = 3600;
+    settings.durationSeconds = 7200;
+    auto run = std::make_unique<CAcquisitionRun>(settings, 1, nullptr);
+    std::string error;
+    ASSERT_TRUE(run->Begin(home.Path() + "/run", {"A"}, true, std::time(nullptr), error));
+    const CAcquisitionRun* job = run.get();
+    std::atomic<bool> running{true};
+    std::atomic<int> stopped{0};
+    CAcquisitionWorker worker;
+    worker.Start(std::move(run), running, [&](AcquisitionEnd end, const std::string&) {
+        stopped.store(end == AcquisitionEnd::Stopped ? 1 : 2);
+    });
+    while (job->LinesWritten() == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto before = std::chrono::steady_clock::now();
+    worker.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+    EXPECT_EQ(stopped.load(), 1);
+    EXPECT_EQ(job->LinesWritten(), 1u);
 }
 
 TEST(AcquisitionRun, ByTimeEndingBeforeItsStartWritesOneLine) {
