@@ -1,27 +1,29 @@
 #include "app/AboutDlg.h"
 
+#include "res/KelvarinIconSvg.h"
+
 #include <QGridLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSvgRenderer>
 
 QIcon KelvarinIcon() {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(20, 40, 90));
-    painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(QRectF(1, 1, 30, 30), 5, 5);
-    // A beam entering a detector head.
-    painter.setPen(QPen(QColor(255, 40, 40), 3));
-    painter.drawLine(QPointF(4, 16), QPointF(18, 16));
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(230, 230, 230));
-    painter.drawEllipse(QPointF(22, 16), 7, 7);
-    return QIcon(pixmap);
+    // The installed icon files are made from the same drawing (res/kelvarin.svg), at the sizes
+    // of the desktop's icon theme.
+    QSvgRenderer renderer{QByteArray(kKelvarinIconSvg)};
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        renderer.render(&painter);
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {

@@ -31,10 +31,58 @@ int Usage() {
                "  kelvarin-cli config set SERIAL name=value...\n"
                "PORT is a name under /dev (ttyUSB0) or a device path. Ports listed in\n"
                "KELVARIN_PORTS (paths separated by ':') come first. Configuration files live\n"
-               "under $KELVARIN_HOME/Kelvarin (else $HOME/Kelvarin).\n",
+               "under $KELVARIN_HOME/Kelvarin (else $HOME/Kelvarin). More: kelvarin-cli --help\n",
                stderr);
     return Cli::kUsage;
 }
+
+const char kHelp[] =
+    "Usage: kelvarin-cli COMMAND [OPTION]... [PORT]...\n"
+    "Checks laser power meters on serial ports without the window, records them and studies\n"
+    "the recordings, with the same code as the Kelvarin window.\n"
+    "\n"
+    "Commands:\n"
+    "  ports              list the ports Kelvarin would probe\n"
+    "  probe [PORT]...    identify the meter on each port (all listed ports by default):\n"
+    "                     position, port, name, serial number and title\n"
+    "  stream PORT        print each calibrated reading: seconds since connection, watts,\n"
+    "                     and the value as a pane shows it\n"
+    "  record [PORT]...   record the meters that answer into an acquisition file\n"
+    "  analyze FILE       the post-analysis figures of a recorded file, one line per channel\n"
+    "  config show SERIAL           print the stored settings of a detector head\n"
+    "  config set SERIAL NAME=VALUE...  change stored settings (m_fGain=1.02 m_nWavelength=532)\n"
+    "\n"
+    "Options:\n"
+    "  --count N          stream: stop after N readings\n"
+    "  --timeout SECONDS  stream: stop after SECONDS without a reading\n"
+    "  --stats            stream: end with the statistics table of the readings\n"
+    "  --prefix PATH      record: the file is PATH followed by the local start time and .txt\n"
+    "  --period SECONDS   record: one line every SECONDS (default 1)\n"
+    "  --duration SECONDS  record: for SECONDS from now (default 60)\n"
+    "  --start \"YYYY-MM-DD HH:MM:SS\"  record: from this local time (with --end)\n"
+    "  --end \"YYYY-MM-DD HH:MM:SS\"    record: up to this local time (with --start)\n"
+    "  --from SECONDS     analyze: from SECONDS after the file's start\n"
+    "  --to SECONDS       analyze: up to SECONDS after the file's start\n"
+    "  -h, --help         show this help and exit\n"
+    "  --version          show the version and exit\n"
+    "\n"
+    "PORT is a name under /dev (ttyUSB0) or a device path (/dev/serial/by-id/...). record stops\n"
+    "like the window's Stop Acquisition on Ctrl+C or SIGTERM, with its last line whole; a meter\n"
+    "unplugged meanwhile keeps its column with its last reading until it answers again.\n"
+    "\n"
+    "Environment:\n"
+    "  KELVARIN_HOME        the folder holding Kelvarin/, the detector files (default $HOME)\n"
+    "  KELVARIN_PORTS       device paths separated by ':', listed before the system's ports\n"
+    "  KELVARIN_PORTS_ONLY  when 1, only the ports of KELVARIN_PORTS are listed\n"
+    "\n"
+    "Files:\n"
+    "  $KELVARIN_HOME/Kelvarin/SERIAL.dat  the stored settings of each detector head, named\n"
+    "                                      after the first six characters of its serial number\n"
+    "\n"
+    "Exit status:\n"
+    "  0  success\n"
+    "  1  failure (the reason on standard error)\n"
+    "  2  the command line was not understood\n";
 
 void CatchStopSignals() {
     struct sigaction action {};
@@ -175,6 +223,14 @@ int main(int argc, char** argv) {
     if (args.empty())
         return Usage();
     const std::string& command = args[0];
+    if ((command == "--help" || command == "-h") && args.size() == 1) {
+        std::fputs(kHelp, stdout);
+        return Cli::kSuccess;
+    }
+    if (command == "--version" && args.size() == 1) {
+        std::printf("kelvarin-cli %s\n", KELVARIN_VERSION);
+        return Cli::kSuccess;
+    }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (command == "ports" && rest.empty())
         return Cli::Ports(stdout);

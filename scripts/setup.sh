@@ -5,9 +5,10 @@ set -euo pipefail
 
 PACKAGES=(
   g++ cmake ninja-build pkg-config locales clang libclang-rt-14-dev
-  qt6-base-dev qt6-serialport-dev
+  qt6-base-dev qt6-serialport-dev qt6-svg-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation2 xvfb xauth
+  dpkg-dev file help2man lintian desktop-file-utils appstream
 )
 
 missing=()

@@ -3,7 +3,9 @@
 #  1. the whole suite with warnings as errors under AddressSanitizer and UndefinedBehaviorSanitizer;
 #  2. the threaded tests (polling threads against painting and resets, the application's start
 #     and close with meters streaming) under ThreadSanitizer, which must report nothing;
-#  3. every fuzz target for a short fixed time (FUZZ_SECONDS, 20 by default).
+#  3. every fuzz target for a short fixed time (FUZZ_SECONDS, 20 by default);
+#  4. the Debian package: built, checked by lintian, unpacked into a temporary root and tried,
+#     its desktop entry, metainfo and manual pages validated (scripts/check-package.sh).
 # Before building, the include arrows between the folders are checked (scripts/check-layers.sh).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -28,3 +30,5 @@ fi
 "$root/scripts/tsan.sh"
 
 "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-20}"
+
+"$root/scripts/check-package.sh"

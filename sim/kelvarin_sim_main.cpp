@@ -24,14 +24,32 @@ namespace {
 constexpr size_t kMaxInputLine = 256;
 
 const char kUsage[] =
-    "usage: kelvarin-sim [COUNT] [--rate HZ] [--fault INDEX=KIND]... [--links DIR]\n"
-    "  COUNT  number of meters, 1 to 8 (default 3)\n"
-    "  KIND   none, garbage, no-crlf, silence or hangup\n"
-    "  DIR    folder for a stable link per meter (like /dev/serial/by-id), printed instead\n"
-    "         of the pseudo-terminals; a re-plugged meter is found through it again\n"
-    "stdin:   fault INDEX KIND\n"
-    "         replug INDEX SECONDS   (unplugged now, back on a new port after SECONDS)\n"
-    "         count   (prints \"sent INDEX READINGS\" for each meter)\n";
+    "Usage: kelvarin-sim [COUNT] [--rate HZ] [--fault INDEX=KIND]... [--links DIR]\n"
+    "Simulated laser power meters on pseudo-terminals, for trying Kelvarin without hardware.\n"
+    "Prints each meter's port and a KELVARIN_PORTS=... line, then serves until SIGINT or\n"
+    "SIGTERM.\n"
+    "\n"
+    "Options:\n"
+    "  COUNT              number of meters, 1 to 8 (default 3)\n"
+    "  --rate HZ          readings per second of every meter (a meter at 57600 baud: 520)\n"
+    "  --fault INDEX=KIND start meter INDEX with a fault\n"
+    "  --links DIR        a stable link per meter in DIR, printed instead of its port\n"
+    "  -h, --help         show this help and exit\n"
+    "  --version          show the version and exit\n"
+    "\n"
+    "KIND is none, garbage (lines that are not numbers), no-crlf (no line ends), silence or\n"
+    "hangup (the port disappears). The links of --links are named like those of\n"
+    "/dev/serial/by-id; a re-plugged meter is found through its link again.\n"
+    "\n"
+    "Commands on standard input, one per line:\n"
+    "  fault INDEX KIND       switch a meter's fault\n"
+    "  replug INDEX SECONDS   unplug a meter now, back on a new port after SECONDS\n"
+    "  count                  print \"sent INDEX READINGS\" for each meter\n"
+    "\n"
+    "Exit status:\n"
+    "  0  stopped by SIGINT or SIGTERM\n"
+    "  1  the meters could not be started\n"
+    "  2  the command line was not understood\n";
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "kelvarin-sim: %s\n%s", message.c_str(), kUsage);
@@ -131,6 +149,9 @@ int main(int argc, char** argv) {
             linkDir = argv[++i];
         } else if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("kelvarin-sim %s\n", KELVARIN_VERSION);
             return 0;
         } else if (!countGiven && ParseWhole(arg, count)) {
             countGiven = true;

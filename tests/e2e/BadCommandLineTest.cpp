@@ -116,3 +116,23 @@ TEST(BadCommandLine, EachBadCommandLineExitsWithItsCodeAndMessage) {
 }
 
 } // namespace
+
+// --help and --version by the usual conventions: standard output, exit 0, the project's version.
+TEST(GoodCommandLine, HelpAndVersionGoToStandardOutput) {
+    for (const std::string& program :
+         {std::string(KELVARIN_CLI_PATH), std::string(KELVARIN_SIM_PATH)}) {
+        const std::string name = program.substr(program.rfind('/') + 1);
+        for (const char* help : {"--help", "-h"}) {
+            const ProcessResult r = RunProgram({program, help});
+            EXPECT_EQ(r.exitCode, 0) << name << " " << help;
+            EXPECT_EQ(r.out.rfind("Usage: " + name + " ", 0), 0u) << r.out;
+            EXPECT_NE(r.out.find("--version"), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("Exit status:"), std::string::npos) << r.out;
+            EXPECT_EQ(r.err, "");
+        }
+        const ProcessResult r = RunProgram({program, "--version"});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out, name + " " KELVARIN_VERSION "\n");
+        EXPECT_EQ(r.err, "");
+    }
+}
