@@ -459,15 +459,15 @@ void CMainFrame::RunAutoDetection() {
     std::vector<std::string> serials;
     for (int i = 0; i < count; ++i)
         serials.push_back(m_dlgAutoDetect.m_pConfigs[static_cast<size_t>(i)].m_strSerial);
-    // A lost pane keeps its position for its meter; when that meter is found again (on another
-    // port) the pane gives it up and the meter is bound afresh like the others.
+    // A lost pane keeps its position for its meter, which it takes back by itself when the
+    // meter answers on its port again; the list (probed once per run) may still name that
+    // meter, which must not be bound a second time elsewhere.
     std::array<bool, kPositions> connected{};
     for (int p = 0; p < kPositions; ++p) {
         CKelvarinView* view = GetView(p);
-        if (view->IsLost() &&
-            std::find(serials.begin(), serials.end(), view->m_config.m_strSerial) != serials.end())
-            view->ClosePort();
         connected[static_cast<size_t>(p)] = view->IsBound();
+        if (view->IsLost())
+            std::replace(serials.begin(), serials.end(), view->m_config.m_strSerial, std::string());
     }
     const std::vector<int> positions = AssignDetectorPositions(serials, connected);
     int assigned = 0;

@@ -140,7 +140,23 @@ private slots:
         QVERIFY(shown.out.find("m_strTitle=Position_3\n") != std::string::npos);
         QVERIFY(shown.out.find("m_nPosition=2\n") != std::string::npos);
 
-        // Closing with three meters streaming: prompt, every thread gone, every meter stopped.
+        // All three unplugged: the panes keep their places, lost, and auto-detection (its list
+        // from the probe of start-up) binds none of those meters a second time elsewhere.
+        for (size_t i = 0; i < 3; ++i)
+            meters.Meter(i).Replug(600000);
+        QTRY_VERIFY_WITH_TIMEOUT(frame.GetView(0)->IsLost() && frame.GetView(1)->IsLost() &&
+                                     frame.GetView(2)->IsLost(),
+                                 2000);
+        QTRY_COMPARE(frame.StatusPane()->text(), QStringLiteral("Disconnected"));
+        AcceptAutoDetection();
+        frame.OnCommand(Command::AutoDetection);
+        for (int p = 0; p < 8; ++p)
+            QCOMPARE(frame.GetView(p)->IsBound(), p < 3);
+        QVERIFY(frame.GetView(0)->IsLost());
+        QCOMPARE(frame.GetView(0)->m_config.m_strSerial, serial(1));
+        QCOMPARE(frame.GetView(1)->m_config.m_strSerial, serial(0));
+
+        // Closing with the meters lost: every thread gone.
         const int pollingBefore = PollingThreadCount();
         QElapsedTimer closing;
         closing.start();
