@@ -1,6 +1,7 @@
 // kelvarin: watches up to eight laser power meters at once.
 
 #include "app/KelvarinApp.h"
+#include "res/HelpText.h"
 
 #include <cstdio>
 #include <cstring>
@@ -23,12 +24,7 @@ const char kHelp[] =
     "Meters on USB serial adapters are best chosen by their stable names under\n"
     "/dev/serial/by-id/, which stay the same when a cable is pulled and plugged in again. The\n"
     "account needs access to the ports: typically membership of the dialout group.\n"
-    "\n"
-    "Environment:\n"
-    "  KELVARIN_HOME        the folder holding Kelvarin/, the detector files (default $HOME)\n"
-    "  KELVARIN_PORTS       device paths separated by ':', listed before the system's ports\n"
-    "  KELVARIN_PORTS_ONLY  when 1, only the ports of KELVARIN_PORTS are listed\n"
-    "\n"
+    "\n" KELVARIN_HELP_ENVIRONMENT "\n"
     "Files:\n"
     "  $KELVARIN_HOME/Kelvarin/SERIAL.dat  the stored settings of each detector head\n"
     "  ~/.config/Kelvarin/Kelvarin.conf    the window's settings (graph points, screenshot\n"

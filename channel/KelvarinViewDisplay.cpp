@@ -4,6 +4,7 @@
 
 #include "channel/ScaleSelect.h"
 #include "gui/SingleByteText.h"
+#include "render/GraphGeometry.h"
 #include "render/StatisticsTable.h"
 #include "render/ValueFormat.h"
 #include "res/CommandIds.h"
@@ -16,7 +17,6 @@
 #include <QPainter>
 
 #include <algorithm>
-#include <ctime>
 
 namespace {
 
@@ -103,17 +103,13 @@ void CKelvarinView::RenderInto(QImage& image) {
 }
 
 void CKelvarinView::PaintLost(QPainter& painter) {
-    const std::time_t at = m_link.LostAt();
-    std::tm local{};
-    char clock[16] = "";
-    if (localtime_r(&at, &local))
-        std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
     painter.setFont(m_fontSmall);
     painter.setPen(kRed);
     // Under the value in the graph display, at the foot of the pane in the others.
     const int y = m_nDisplayMode == Graphic ? 28 : height() - 28;
     painter.drawText(QRect(0, y, width(), 20), Qt::AlignHCenter | Qt::AlignTop,
-                     QStringLiteral("Meter lost at %1").arg(QLatin1String(clock)));
+                     QStringLiteral("Meter lost at %1")
+                         .arg(QString::fromStdString(FormatTimeLabel(m_link.LostAt(), 0))));
 }
 
 void CKelvarinView::paintEvent(QPaintEvent*) {

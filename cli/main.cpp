@@ -2,6 +2,7 @@
 
 #include "cli/CliCommands.h"
 #include "link/NumberText.h"
+#include "res/HelpText.h"
 
 #include <atomic>
 #include <csignal>
@@ -69,12 +70,7 @@ const char kHelp[] =
     "PORT is a name under /dev (ttyUSB0) or a device path (/dev/serial/by-id/...). record stops\n"
     "like the window's Stop Acquisition on Ctrl+C or SIGTERM, with its last line whole; a meter\n"
     "unplugged meanwhile keeps its column with its last reading until it answers again.\n"
-    "\n"
-    "Environment:\n"
-    "  KELVARIN_HOME        the folder holding Kelvarin/, the detector files (default $HOME)\n"
-    "  KELVARIN_PORTS       device paths separated by ':', listed before the system's ports\n"
-    "  KELVARIN_PORTS_ONLY  when 1, only the ports of KELVARIN_PORTS are listed\n"
-    "\n"
+    "\n" KELVARIN_HELP_ENVIRONMENT "\n"
     "Files:\n"
     "  $KELVARIN_HOME/Kelvarin/SERIAL.dat  the stored settings of each detector head, named\n"
     "                                      after the first six characters of its serial number\n"

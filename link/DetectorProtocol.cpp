@@ -47,6 +47,24 @@ std::string TrimRight(const std::string& text) {
     return text.substr(0, end);
 }
 
+namespace {
+
+// "*CSU", 100 ms, discard; "*NAM", 100 ms, read; "*SNN", 100 ms, read; both trimmed. The meter is
+// left silent.
+void StopAndIdentify(ComAccess& port, std::string& name, std::string& serial) {
+    port.WriteString(kStopStream);
+    WaitMs(100);
+    ReadReply(port); // whatever the meter was still streaming
+    port.WriteString(kAskName);
+    WaitMs(100);
+    name = TrimRight(ReadReply(port));
+    port.WriteString(kAskSerial);
+    WaitMs(100);
+    serial = TrimRight(SerialFromReply(ReadReply(port)));
+}
+
+} // namespace
+
 ProbeResult ProbePort(const std::string& portName) {
     ProbeResult result;
     ComAccess port;
@@ -56,15 +74,7 @@ ProbeResult ProbePort(const std::string& portName) {
         return result;
     }
     result.opened = true;
-    port.WriteString(kStopStream);
-    WaitMs(100);
-    ReadReply(port); // whatever the meter was still streaming
-    port.WriteString(kAskName);
-    WaitMs(100);
-    result.name = TrimRight(ReadReply(port));
-    port.WriteString(kAskSerial);
-    WaitMs(100);
-    result.serial = TrimRight(SerialFromReply(ReadReply(port)));
+    StopAndIdentify(port, result.name, result.serial);
     return result; // the port closes here without another command
 }
 
@@ -106,15 +116,8 @@ ResumeResult ResumeMeter(ComAccess& port, const std::string& portName,
     if (!port.Open(ComAccess::DevicePath(portName), ComAccess::kMeterBaudRate))
         return ResumeResult::PortAbsent;
     WaitMs(200);
-    port.WriteString(kStopStream);
-    WaitMs(100);
-    ReadReply(port);
-    port.WriteString(kAskName);
-    WaitMs(100);
-    ReadReply(port);
-    port.WriteString(kAskSerial);
-    WaitMs(100);
-    const std::string serial = TrimRight(SerialFromReply(ReadReply(port)));
+    std::string name, serial;
+    StopAndIdentify(port, name, serial);
     if (serial.empty() || serial != TrimRight(settings.serial)) {
         port.Close();
         return ResumeResult::OtherMeter;
