@@ -129,9 +129,13 @@ CMainFrame::CMainFrame(CKelvarinDoc* document, QWidget* parent)
     const int wc = width();
     const int hc = height();
     for (int p = 0; p < kPositions; ++p) {
-        auto* view = new CKelvarinView;
-        view->m_config.m_nPosition = p;
-        view->m_nGraphMaxPoints = m_nGraphBufferSize;
+        m_channels[static_cast<size_t>(p)] = std::make_unique<CChannel>();
+        CChannel& channel = GetChannel(p);
+        CChannelConfig config;
+        config.m_nPosition = p;
+        channel.SetConfig(config);
+        channel.SetGraphMaxPoints(m_nGraphBufferSize);
+        auto* view = new CKelvarinView(channel);
         m_wndSplitter->SetPane(PositionRow(p), PositionColumn(p), view);
         connect(view, &CKelvarinView::channelConfigured, this, &CMainFrame::OnChannelConfigured);
         connect(view, &CKelvarinView::showPositionFull, this, &CMainFrame::OnShowPositionFull);
@@ -160,8 +164,10 @@ CMainFrame::~CMainFrame() {
     m_autoDetectTimer.stop();
     // A run in progress ends with its last line whole before the panes it samples go.
     m_acqWorker.Stop();
-    // The panes go first, each stopping its polling thread and its meter.
+    // The panes go first; then each channel stops its worker and its meter.
     delete takeCentralWidget();
+    for (auto& channel : m_channels)
+        channel.reset();
 }
 
 void CMainFrame::UpdateTitle() {
@@ -266,10 +272,14 @@ CKelvarinView* CMainFrame::GetView(int position) const {
         m_wndSplitter->Pane(PositionRow(position), PositionColumn(position)));
 }
 
+CChannel& CMainFrame::GetChannel(int position) const {
+    return *m_channels[static_cast<size_t>(position)];
+}
+
 int CMainFrame::ConnectedCount() const {
     int n = 0;
-    for (int p = 0; p < kPositions; ++p)
-        n += GetView(p)->IsConnected() ? 1 : 0;
+    for (const auto& channel : m_channels)
+        n += channel && channel->IsConnected() ? 1 : 0;
     return n;
 }
 
@@ -284,6 +294,7 @@ QString CMainFrame::StatusText() const {
 }
 
 void CMainFrame::OnStatusTimer() {
+    ReportChannelFailures();
     m_statusText->setText(StatusText());
     UpdateAcquisitionButtons();
     if (m_bByTime && m_bStartPending && !m_bAcqRunning && ConnectedCount() > 0 &&
@@ -291,6 +302,16 @@ void CMainFrame::OnStatusTimer() {
         m_bStartPending = false;
         BeginAcquisition(false);
     }
+}
+
+void CMainFrame::ReportChannelFailures() {
+    QString text;
+    for (const auto& channel : m_channels)
+        for (const std::string& failure : channel->TakeFailures())
+            text += QString::fromStdString(failure);
+    // Shown without waiting: this runs from the status timer, which must keep its pace.
+    if (!text.isEmpty())
+        KelvarinMessageBoxModeless(this, text.trimmed());
 }
 
 void CMainFrame::UpdateAcquisitionButtons() {
@@ -433,8 +454,8 @@ void CMainFrame::OnShowPositionFull(int position) {
 }
 
 void CMainFrame::OnChannelConfigured(int position) {
-    if (CKelvarinView* view = GetView(position)) {
-        m_configs[static_cast<size_t>(position)] = view->m_config;
+    if (position >= 0 && position < kPositions) {
+        m_configs[static_cast<size_t>(position)] = GetChannel(position).Config();
         m_configs[static_cast<size_t>(position)].m_nPosition = position;
     }
 }
@@ -454,45 +475,33 @@ void CMainFrame::RunAutoDetection() {
     }
     if (m_dlgAutoDetect.exec() != QDialog::Accepted)
         return;
-    const int count = std::min<int>(m_dlgAutoDetect.m_nPortCount,
-                                    static_cast<int>(m_dlgAutoDetect.m_pConfigs.size()));
-    std::vector<std::string> serials;
-    for (int i = 0; i < count; ++i)
-        serials.push_back(m_dlgAutoDetect.m_pConfigs[static_cast<size_t>(i)].m_strSerial);
-    // A lost pane keeps its position for its meter, which it takes back by itself when the
-    // meter answers on its port again; the list (probed once per run) may still name that
-    // meter, which must not be bound a second time elsewhere.
-    std::array<bool, kPositions> connected{};
+    const size_t count = std::min<size_t>(static_cast<size_t>(m_dlgAutoDetect.m_nPortCount),
+                                          m_dlgAutoDetect.m_pConfigs.size());
+    std::vector<CChannelConfig> rows(m_dlgAutoDetect.m_pConfigs.begin(),
+                                     m_dlgAutoDetect.m_pConfigs.begin() +
+                                         static_cast<std::ptrdiff_t>(count));
+    // A bound channel keeps its position; a lost one waits there for its meter, which it takes
+    // back by itself when the meter answers on its port again. The list (probed once per run)
+    // may still name that meter, which must not be bound a second time elsewhere.
+    std::array<bool, kPositions> bound{};
     for (int p = 0; p < kPositions; ++p) {
-        CKelvarinView* view = GetView(p);
-        connected[static_cast<size_t>(p)] = view->IsBound();
-        if (view->IsLost())
-            std::replace(serials.begin(), serials.end(), view->m_config.m_strSerial, std::string());
-    }
-    const std::vector<int> positions = AssignDetectorPositions(serials, connected);
-    int assigned = 0;
-    for (int i = 0; i < count; ++i) {
-        const int k = positions[static_cast<size_t>(i)];
-        if (k < 0)
+        const CChannel& channel = GetChannel(p);
+        bound[static_cast<size_t>(p)] = channel.IsBound();
+        if (!channel.IsLost())
             continue;
-        const CChannelConfig& found = m_dlgAutoDetect.m_pConfigs[static_cast<size_t>(i)];
-        CKelvarinView* view = GetView(k);
-        view->OpenPort(found.m_strPort);
-        CChannelConfig config = view->m_config;
-        config.m_strSerial = found.m_strSerial;
-        config.m_strName = found.m_strName;
-        config.m_strPort = found.m_strPort;
-        view->SetConfig(config);
-        std::string error;
-        if (view->LoadChannelConfig(error) == ConfigLoad::Damaged)
-            ReportConfigDamageOnce(this, error); // connected with its defaults
-        config = view->m_config;
-        config.m_nPosition = k;
-        if (config.m_strTitle.empty())
-            config.m_strTitle = DefaultPositionTitle(k);
-        view->SetConfig(config);
-        m_configs[static_cast<size_t>(k)] = config;
-        view->ApplyWavelengthAndStart();
+        const std::string serial = channel.Config().m_strSerial;
+        for (CChannelConfig& row : rows)
+            if (row.m_strSerial == serial)
+                row.m_strSerial.clear();
+    }
+    int assigned = 0;
+    for (const DetectorBinding& binding : BindDetectorRows(rows, bound)) {
+        if (!binding.damaged.empty())
+            ReportConfigDamageOnce(this, binding.damaged); // connected with its defaults
+        const int k = binding.position;
+        m_configs[static_cast<size_t>(k)] = binding.config;
+        // Opened, set and started on the channel's worker, all positions at once.
+        GetChannel(k).RequestConnect(binding.config, binding.stored);
         // The layout follows the highest position taken so far, as each detector is bound.
         assigned = std::max(assigned, k + 1);
         ApplyLayoutForCount(assigned);
@@ -503,7 +512,7 @@ void CMainFrame::OnSaveDetectorConfiguration() {
     QStringList failures;
     for (int p = 0; p < kPositions; ++p) {
         std::string error;
-        if (!GetView(p)->SaveChannelConfig(error))
+        if (!GetChannel(p).SaveChannelConfig(error))
             failures << QString::fromStdString(error);
     }
     // A configuration that could not be stored is not lost silently.
@@ -513,28 +522,28 @@ void CMainFrame::OnSaveDetectorConfiguration() {
 
 void CMainFrame::OnResetGraphics() {
     for (int p = 0; p < kPositions; ++p)
-        GetView(p)->ResetGraph();
+        GetChannel(p).ResetGraph();
 }
 
 void CMainFrame::OnResetStatistics() {
     for (int p = 0; p < kPositions; ++p)
-        GetView(p)->ResetStatistics();
+        GetChannel(p).ResetStatistics();
 }
 
 void CMainFrame::OnResetAlarms() {
     for (int p = 0; p < kPositions; ++p)
-        if (GetView(p)->IsBound())
-            GetView(p)->m_bAlarm = false;
+        if (GetChannel(p).IsBound())
+            GetChannel(p).ResetAlarm();
 }
 
 void CMainFrame::OnResetAll() {
     for (int p = 0; p < kPositions; ++p) {
-        CKelvarinView* view = GetView(p);
-        if (!view->IsBound())
+        CChannel& channel = GetChannel(p);
+        if (!channel.IsBound())
             continue;
-        view->ResetGraph();
-        view->ResetStatistics();
-        view->m_bAlarm = false;
+        channel.ResetGraph();
+        channel.ResetStatistics();
+        channel.ResetAlarm();
     }
 }
 
@@ -589,14 +598,14 @@ void CMainFrame::OnStartAcquisition() {
 bool CMainFrame::BeginAcquisition(bool startedByHand) {
     // The channels of a run are those connected now, for the whole run: a pane that loses its
     // meter keeps its column with its last reading, one that connects later waits for the next.
-    std::vector<CKelvarinView*> views;
+    std::vector<CChannel*> channels;
     std::vector<std::string> titles;
     for (int p = 0; p < kPositions; ++p) {
-        CKelvarinView* view = GetView(p);
-        if (!view->IsConnected())
+        CChannel& channel = GetChannel(p);
+        if (!channel.IsConnected())
             continue;
-        views.push_back(view);
-        titles.push_back(view->m_config.m_strTitle);
+        channels.push_back(&channel);
+        titles.push_back(channel.Config().m_strTitle);
     }
     AcquisitionSettings settings;
     settings.periodSeconds = m_nSamplingPeriod;
@@ -604,9 +613,9 @@ bool CMainFrame::BeginAcquisition(bool startedByHand) {
     settings.byTime = m_bByTime;
     settings.end = m_timeAcqEnd;
     auto run = std::make_unique<CAcquisitionRun>(
-        settings, views.size(), [views](std::vector<float>& readings) {
-            for (size_t i = 0; i < views.size(); ++i)
-                readings[i] = views[i]->SampleForAcquisition();
+        settings, channels.size(), [channels](std::vector<float>& readings) {
+            for (size_t i = 0; i < channels.size(); ++i)
+                readings[i] = channels[i]->SampleForAcquisition();
         });
     std::string error;
     if (!run->Begin(m_strAcqBaseName, titles, startedByHand, std::time(nullptr), error)) {
@@ -618,10 +627,10 @@ bool CMainFrame::BeginAcquisition(bool startedByHand) {
         return false;
     }
     m_strAcqFile = run->FilePath();
-    m_acqViews = views;
-    for (CKelvarinView* view : views) {
-        view->m_bAcquiring = true;
-        view->ResetGraph();
+    m_acqChannels = channels;
+    for (CChannel* channel : channels) {
+        channel->SetAcquiring(true);
+        channel->ResetGraph();
     }
     const uint64_t id = ++m_nAcqRun;
     run->SetFailureReport([this](const std::string& text) {
@@ -643,8 +652,8 @@ bool CMainFrame::BeginAcquisition(bool startedByHand) {
 void CMainFrame::OnStopAcquisition() {
     m_bAcqRunning = false;
     // Every channel of the run, a lost one included, goes back to drawing its own readings.
-    for (CKelvarinView* view : m_acqViews)
-        view->m_bAcquiring = false;
+    for (CChannel* channel : m_acqChannels)
+        channel->SetAcquiring(false);
     m_acqWorker.Stop(); // the line being written is finished first
     m_statusText->setText(StatusText());
     UpdateAcquisitionButtons();
@@ -653,8 +662,8 @@ void CMainFrame::OnStopAcquisition() {
 void CMainFrame::OnAcquisitionFinished(uint64_t run, const std::string& file) {
     if (run == m_nAcqRun && !m_bAcqRunning) {
         m_acqWorker.Join();
-        for (CKelvarinView* view : m_acqViews)
-            view->m_bAcquiring = false;
+        for (CChannel* channel : m_acqChannels)
+            channel->SetAcquiring(false);
     }
     m_statusText->setText(StatusText());
     UpdateAcquisitionButtons();
@@ -681,7 +690,7 @@ void CMainFrame::OnGraphicalParameters() {
     WriteProfileInt(QStringLiteral("Param"), QStringLiteral("GraphBufferSize"), m_nGraphBufferSize);
     // Every pane, connected or not; a longer graph is cut to the newest at its next point.
     for (int p = 0; p < kPositions; ++p)
-        GetView(p)->m_nGraphMaxPoints = m_nGraphBufferSize;
+        GetChannel(p).SetGraphMaxPoints(m_nGraphBufferSize);
 }
 
 QRect CMainFrame::ClientArea() const {

@@ -4,12 +4,15 @@
 // start-up, the commands that act on every position at once, and the acquisitions: a start by
 // hand for a duration, or a time window that starts by itself from the 100 ms status timer.
 //
-// An acquisition's worker samples the panes itself (their values are atomic, their graphs under
-// their own locks) and writes the file, so it never waits for this thread and closing the
-// window can always stop and join it.
+// Each position's meter lives in a channel (the Qt-free core, with its own worker) that the
+// frame owns and its pane shows; the frame never waits for a meter: binding a detector, like
+// every command to a meter, is a request the channel carries out. An acquisition's worker
+// samples the channels itself and writes the file, so it never waits for this thread and closing
+// the window can always stop and join it.
 
 #include "acquisition/AcquisitionEngine.h"
 #include "app/PaneGrid.h"
+#include "channel/Channel.h"
 #include "detectors/AutoDetectDlg.h"
 #include "detectors/ChannelConfig.h"
 #include "gui/UiThreadQueue.h"
@@ -21,6 +24,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,6 +45,7 @@ public:
     static constexpr int kAutoDetectDelayMs = 2000;
 
     CKelvarinView* GetView(int position) const;
+    CChannel& GetChannel(int position) const;
     int ConnectedCount() const;
     QString StatusText() const;
     void UpdateTitle();
@@ -111,6 +116,8 @@ private:
     // or on schedule. False, with the message shown, when the file cannot be created.
     bool BeginAcquisition(bool startedByHand);
     void UpdateAcquisitionButtons();
+    // Tells, in one message, what the channels' requests could not do since the last tick.
+    void ReportChannelFailures();
 
     CKelvarinDoc* m_pDocument;
     CPaneGrid* m_wndSplitter;
@@ -119,8 +126,11 @@ private:
     QTimer m_autoDetectTimer;
     QAction* m_actionStartAcq = nullptr;
     QAction* m_actionStopAcq = nullptr;
-    std::vector<CKelvarinView*> m_acqViews; // the channels of the run, in header order
-    uint64_t m_nAcqRun = 0;                 // number of the latest run
-    CUiThreadQueue m_uiQueue;               // what the worker tells this thread
+    // One channel per position, for the frame's whole life: the panes show them, the acquisition
+    // samples them; they go after the panes and the acquisition worker.
+    std::array<std::unique_ptr<CChannel>, kPositions> m_channels;
+    std::vector<CChannel*> m_acqChannels; // the channels of the run, in header order
+    uint64_t m_nAcqRun = 0;               // number of the latest run
+    CUiThreadQueue m_uiQueue;             // what the worker tells this thread
     CAcquisitionWorker m_acqWorker;
 };

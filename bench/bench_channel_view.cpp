@@ -42,14 +42,15 @@ double MedianPaintMs(CKelvarinView& view) {
 }
 
 void PaintFigures() {
-    CKelvarinView view;
+    CChannel channel;
+    CKelvarinView view(channel);
     view.resize(800, 600);
-    view.EnableStatistics();
+    channel.EnableStatistics();
     for (int samples : {2000, 5000}) {
-        view.ResetGraph();
-        view.m_nGraphMaxPoints = samples;
+        channel.ResetGraph();
+        channel.SetGraphMaxPoints(samples);
         for (int i = 0; i < samples; ++i)
-            view.OnNewValue(1e-3f * (1.0f + 0.02f * std::sin(0.01f * static_cast<float>(i))));
+            channel.OnNewValue(1e-3f * (1.0f + 0.02f * std::sin(0.01f * static_cast<float>(i))));
         const char* names[] = {"real time", "statistics", "graphic"};
         for (int mode = 0; mode < 3; ++mode) {
             view.m_nDisplayMode = mode;
@@ -68,13 +69,15 @@ int LoadFigures(const QString& simulator, int seconds) {
         return 1;
     }
     const QString port = QString::fromLatin1(sim.readLine()).trimmed();
-    CKelvarinView view;
+    CChannel channel;
+    CKelvarinView view(channel);
     view.resize(800, 600);
     view.show();
     view.m_nDisplayMode = CKelvarinView::Graphic;
-    view.OpenPort(port.toStdString());
-    view.ApplyWavelengthAndStart();
-    view.EnableStatistics();
+    CChannelConfig config;
+    config.m_strPort = port.toStdString();
+    channel.RequestConnect(config, false);
+    channel.EnableStatistics();
     const auto runFor = [](int ms) {
         QEventLoop loop;
         QTimer::singleShot(ms, &loop, &QEventLoop::quit);
@@ -82,17 +85,17 @@ int LoadFigures(const QString& simulator, int seconds) {
     };
     runFor(2000); // warm-up
 
-    const int before = view.StatisticsSnapshot().m_nCount;
+    const int before = channel.StatisticsSnapshot().m_nCount;
     const double cpuBefore = CpuSeconds();
     QElapsedTimer wall;
     wall.start();
     runFor(seconds * 1000);
     const double cpu = CpuSeconds() - cpuBefore;
     const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
-    const int readings = view.StatisticsSnapshot().m_nCount - before;
+    const int readings = channel.StatisticsSnapshot().m_nCount - before;
     std::printf("one pane, graphic display, %.0f readings/s: %.2f %% of one core\n",
                 readings / elapsed, 100.0 * cpu / elapsed);
-    view.ClosePort();
+    channel.RequestClose();
     sim.terminate();
     sim.waitForFinished(5000);
     return 0;

@@ -310,8 +310,7 @@ int main(int argc, char** argv) {
         failed = true;
     }
     for (int p = 0; p < kMeters; ++p) {
-        CKelvarinView* view = frame.GetView(p);
-        const unsigned long long counted = view->m_nReadingCount.load();
+        const unsigned long long counted = frame.GetChannel(p).ReadingCount();
         const auto it = sent.find(p);
         const unsigned long long sentCount = it == sent.end() ? 0 : it->second;
         std::printf("meter %d: sent %llu, counted by pane %d: %llu%s\n", p, sentCount, p + 1,
@@ -329,7 +328,7 @@ int main(int argc, char** argv) {
             std::printf("FAIL: pane %d lost readings\n", p + 1);
             failed = true;
         }
-        if (!view->IsConnected()) {
+        if (!frame.GetChannel(p).IsConnected()) {
             std::printf("FAIL: pane %d is not connected at the end\n", p + 1);
             failed = true;
         }

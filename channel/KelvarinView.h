@@ -1,19 +1,12 @@
 #pragma once
-// The pane of one position: the link to its meter (port, polling thread, calibrated readings,
-// alarm, graph samples, statistics) and its display (the value in large type, the graph or the
-// statistics table, repainted at the shared 300 ms tick when something changed).
-//
-// Threads: the polling thread reads the port every 50 ms and feeds OnNewValue; while the meter is
-// lost it tries the port again every two seconds; with no port it sleeps until one is opened.
-// Everything else runs on the UI thread. m_fValue, m_bAlarm and the flags are atomic; the graph,
-// the statistics and m_config are guarded by m_lock for the polling thread's reads (UI-thread
-// writes take it), which is held for each append-and-trim, each reset and while a paint copies
-// what it draws.
+// The pane of one position: a view of its channel (the Qt-free core that owns the port, the
+// worker, the readings, the alarm, the graph samples and the statistics). The pane paints the
+// value in large type, the graph or the statistics table at the shared 300 ms tick when
+// something changed, handles the mouse and the menus, and turns commands into requests to the
+// channel; it never waits for the meter.
 
-#include "detectors/ChannelConfig.h"
-#include "detectors/ChannelConfigFile.h"
+#include "channel/Channel.h"
 #include "detectors/ComAccessDlg.h"
-#include "link/MeterLink.h"
 #include "render/GraphRenderer.h"
 #include "render/Statistics.h"
 
@@ -22,13 +15,9 @@
 #include <QImage>
 #include <QWidget>
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 class QMenu;
 class CRepaintTicker;
@@ -51,46 +40,25 @@ class CKelvarinView : public QWidget {
     Q_OBJECT
 
 public:
-    explicit CKelvarinView(QWidget* parent = nullptr);
+    // `channel` outlives the pane.
+    explicit CKelvarinView(CChannel& channel, QWidget* parent = nullptr);
     ~CKelvarinView() override;
 
-    // Link.
-    CChannelConfig m_config; // gain, offset and levels: change them with SetConfig
-    CComAccessDlg m_dlgCom;  // the port
-    CMeterLink m_link{m_dlgCom};
-    std::atomic<float> m_fValue{0.0f};
-    std::atomic<bool> m_bAlarm{false};
-    std::atomic<bool> m_bPauseReading{false};
-    std::atomic<bool> m_bAcquiring{false};
-    std::atomic<int> m_nGraphMaxPoints{2000};
-    // Readings taken since the pane was created, whatever was reset since.
-    std::atomic<uint64_t> m_nReadingCount{0};
+    CChannel& Channel() const { return m_channel; }
 
     // Display: 0 Real Time, 1 Statistics, 2 Graphic.
     enum { RealTime = 0, Statistics = 1, Graphic = 2 };
     int m_nDisplayMode = RealTime;
 
-    // Connected: its meter answers. Bound: connected, or lost and waiting for its meter to come
-    // back; a bound pane keeps its position, menu and settings.
-    bool IsConnected() const { return m_link.IsConnected(); }
-    bool IsBound() const { return m_link.IsBound(); }
-    bool IsLost() const { return m_link.State() == LinkState::Lost; }
-    // Opens the port of the position at 57600 baud, waits 400 ms and restarts the graph. A port
-    // that fails to open leaves the pane unconnected; nothing is shown.
-    void OpenPort(const std::string& portName);
-    void ApplyWavelengthAndStart();
-    // Loads the stored settings of m_config.m_strSerial. Damaged: `error` names the file.
-    ConfigLoad LoadChannelConfig(std::string& error);
-    // Stores the settings when a meter was identified; false with `error` when that failed.
-    bool SaveChannelConfig(std::string& error);
-    // Replaces the record, under the lock the polling thread reads calibration under.
-    void SetConfig(const CChannelConfig& config);
-    // One sample per acquisition tick while acquiring; returns the current value.
-    float SampleForAcquisition();
-    // Called for each calibrated reading (on the polling thread).
-    void OnNewValue(float value);
-    void ResetGraph();
+    // Connected: its meter answers. Bound: connecting, connected, or lost and waiting for its
+    // meter to come back; a bound pane keeps its position, menu and settings.
+    bool IsConnected() const { return m_channel.IsConnected(); }
+    bool IsBound() const { return m_channel.IsBound(); }
+    bool IsLost() const { return m_channel.IsLost(); }
+
     void OnChannelConfiguration();
+    // The port dialog opens the chosen port; the channel then asks the meter who it is and
+    // starts it.
     void IdentifyMeter();
     void ClosePort();
     // The pane's own destroy operation: announces itself, closes the link, hides the pane.
@@ -100,15 +68,9 @@ public:
     // The pane's context menu (only offered while the port is open). Owned by the caller.
     QMenu* CreateContextMenu(QWidget* parent);
 
-    // A consistent copy of what the pane shows, for painting and for tests.
-    CGraphRenderer GraphSnapshot() const;
-    CStatistics StatisticsSnapshot() const;
-    // The scales chosen in the scale dialog (the levels are not copied back).
-    void SetGraphScales(const CScaleSelect& dialog);
-    void ResetStatistics();
-    void EnableStatistics();
     const FontSpec& ValueFont() const { return m_valueFontSpec; }
     const FontSpec& StatsFont() const { return m_statsFontSpec; }
+    const CPlotRect& PlotRect() const { return m_rcPlot; }
     // Paints the pane into an image of its size, as the screen shows it.
     QImage Render();
 
@@ -126,36 +88,19 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void PollThreadProc();
-    void PollOnce();
-    void WakePolling();
-    // Marks the content changed, for the next tick to paint.
-    void Touch() { m_nRevision.fetch_add(1, std::memory_order_relaxed); }
     void OnRepaintTick();
-    void AppendSampleLocked(float value);
-    void StopPolling();
-    void PauseReading();
     void RenderInto(QImage& image);
     void PaintRealTime(QPainter& painter, float value, const QColor& color);
     void PaintStatistics(QPainter& painter, float value, const QColor& color);
     void PaintGraphic(QPainter& painter, float value, const QColor& color);
-    void PaintLost(QPainter& painter);
+    void PaintFoot(QPainter& painter, const QString& text);
     void OnScaleSelect(const QPoint& at);
 
-    mutable std::mutex m_lock; // m_graph, m_stats, m_dwStartTicks, m_config
-    CGraphRenderer m_graph;
-    CStatistics m_stats;
-    uint32_t m_dwStartTicks;
-    bool m_bScaleFollowsData = false; // m_fYMin/m_fYMax are the extremes of the samples
-
-    std::thread m_pollThread;
-    std::mutex m_pollPass; // held by the polling thread for each read-and-parse pass
-    std::mutex m_sleepLock;
-    std::condition_variable m_wake;
-    bool m_bStopPolling = false; // under m_sleepLock
+    CChannel& m_channel;
+    CComAccessDlg m_dlgCom; // picks and tries the port of IdentifyMeter
+    CPlotRect m_rcPlot;     // where the graph is drawn in this pane
 
     std::shared_ptr<CRepaintTicker> m_ticker;
-    std::atomic<uint32_t> m_nRevision{0};
     // What the last paint showed; a tick with the same asks for none.
     struct Shown {
         uint64_t readings = ~0ull;

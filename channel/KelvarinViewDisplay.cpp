@@ -10,6 +10,7 @@
 #include "res/CommandIds.h"
 
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QFontMetrics>
 #include <QImage>
 #include <QMenu>
@@ -53,11 +54,8 @@ void CKelvarinView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     const int cx = width();
     const int cy = height();
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_graph.m_rcPlot = CPlotRect{100, 50, cx - 40, cy - 20};
-        m_graph.m_bAbortDraw = true;
-    }
+    // The graph is drawn from a copy taken at each paint, so a resize has no drawing to stop.
+    m_rcPlot = CPlotRect{100, 50, cx - 40, cy - 20};
     m_valueFontSpec = ValueFontSpec(cx, cy);
     m_statsFontSpec = StatsFontSpec(cx, cy);
     m_fontValue = MakeFont(m_valueFontSpec);
@@ -71,10 +69,12 @@ QImage CKelvarinView::Render() {
 }
 
 void CKelvarinView::RenderInto(QImage& image) {
-    // One read of the value and the alarm for the whole paint.
-    const float value = m_fValue.load();
-    const bool lost = IsLost();
-    const QColor color = lost ? kGrey : m_bAlarm.load() ? kRed : kBlack;
+    // One read of the value, the alarm, the link and the record for the whole paint.
+    const float value = m_channel.Value();
+    const LinkState state = m_channel.State();
+    const bool lost = state == LinkState::Lost;
+    const CChannelConfig config = m_channel.Config();
+    const QColor color = lost ? kGrey : m_channel.Alarm() ? kRed : kBlack;
     image.fill(Qt::white);
     QPainter painter(&image);
     painter.setPen(kBlack);
@@ -94,22 +94,26 @@ void CKelvarinView::RenderInto(QImage& image) {
     painter.setPen(kBlack);
     painter.setFont(m_fontLarge);
     painter.drawText(QRect(0, 10, width() - 5, height() - 10), Qt::AlignRight | Qt::AlignTop,
-                     ToQt(m_config.m_strTitle));
+                     ToQt(config.m_strTitle));
     painter.setFont(m_fontSmall);
-    TextAt(painter, 10, 10, ToQt(m_config.m_strName));
-    TextAt(painter, 10, 30, ToQt(m_config.m_strSerial));
+    TextAt(painter, 10, 10, ToQt(config.m_strName));
+    TextAt(painter, 10, 30, ToQt(config.m_strSerial));
     if (lost)
-        PaintLost(painter);
+        PaintFoot(painter,
+                  QStringLiteral("Meter lost at %1")
+                      .arg(QString::fromStdString(FormatTimeLabel(m_channel.LostAt(), 0))));
+    else if (state == LinkState::Connecting)
+        PaintFoot(painter,
+                  QStringLiteral("Waiting for the meter on %1")
+                      .arg(QFile::decodeName(QByteArray::fromStdString(config.m_strPort))));
 }
 
-void CKelvarinView::PaintLost(QPainter& painter) {
+void CKelvarinView::PaintFoot(QPainter& painter, const QString& text) {
     painter.setFont(m_fontSmall);
     painter.setPen(kRed);
     // Under the value in the graph display, at the foot of the pane in the others.
     const int y = m_nDisplayMode == Graphic ? 28 : height() - 28;
-    painter.drawText(QRect(0, y, width(), 20), Qt::AlignHCenter | Qt::AlignTop,
-                     QStringLiteral("Meter lost at %1")
-                         .arg(QString::fromStdString(FormatTimeLabel(m_link.LostAt(), 0))));
+    painter.drawText(QRect(0, y, width(), 20), Qt::AlignHCenter | Qt::AlignTop, text);
 }
 
 void CKelvarinView::paintEvent(QPaintEvent*) {
@@ -131,7 +135,7 @@ void CKelvarinView::PaintRealTime(QPainter& painter, float value, const QColor& 
 }
 
 void CKelvarinView::PaintStatistics(QPainter& painter, float value, const QColor& color) {
-    const CStatistics stats = StatisticsSnapshot();
+    const CStatistics stats = m_channel.StatisticsSnapshot();
     painter.setFont(m_fontStats);
     painter.setPen(color);
     const int valueColumn = static_cast<int>(width() * 0.66);
@@ -151,8 +155,9 @@ void CKelvarinView::PaintGraphic(QPainter& painter, float value, const QColor& c
                      ToQt(FormatBigValue(value)));
     painter.setPen(kBlack);
     painter.setBrush(Qt::white);
-    // Drawn from a copy so the polling thread never waits for a paint.
-    CGraphRenderer graph = GraphSnapshot();
+    // Drawn from a copy so the channel's worker never waits for a paint.
+    CGraphRenderer graph = m_channel.GraphSnapshot();
+    graph.m_rcPlot = m_rcPlot;
     graph.Draw(painter);
     painter.setBrush(Qt::NoBrush);
 }
@@ -197,8 +202,8 @@ void CKelvarinView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void CKelvarinView::OnScaleSelect(const QPoint& at) {
-    const CGraphRenderer graph = GraphSnapshot();
-    const CPlotRect& plot = graph.m_rcPlot;
+    const CGraphRenderer graph = m_channel.GraphSnapshot();
+    const CPlotRect& plot = m_rcPlot;
     const bool inPlot =
         at.x() >= plot.left && at.x() < plot.right && at.y() >= plot.top && at.y() < plot.bottom;
     if (inPlot || graph.m_bLoading)
@@ -210,10 +215,13 @@ void CKelvarinView::OnScaleSelect(const QPoint& at) {
     dialog.m_fMinY = graph.m_fYMin;
     dialog.m_fMaxX = graph.m_fXMax;
     dialog.m_fMinX = graph.m_fXMin;
-    dialog.m_fLevelHigh = m_config.m_fLevelHigh;
-    dialog.m_fLevelLow = m_config.m_fLevelLow;
+    const CChannelConfig config = m_channel.Config();
+    dialog.m_fLevelHigh = config.m_fLevelHigh;
+    dialog.m_fLevelLow = config.m_fLevelLow;
     if (dialog.exec() != QDialog::Accepted)
         return;
-    SetGraphScales(dialog);
+    // The levels are not copied back: they belong to the channel's configuration.
+    m_channel.SetGraphScales({dialog.m_bAutoY, dialog.m_bAutoX, dialog.m_fMaxY, dialog.m_fMinY,
+                              dialog.m_fMaxX, dialog.m_fMinX});
     update();
 }

@@ -1,12 +1,13 @@
 #include "cli/CliCommands.h"
 
+#include "channel/Channel.h"
 #include "detectors/ChannelConfig.h"
 #include "detectors/ChannelConfigFile.h"
 #include "link/ComAccess.h"
 #include "link/DetectorProtocol.h"
-#include "link/MeterStream.h"
 #include "link/NumberText.h"
 #include "link/PortList.h"
+#include "link/PortProbe.h"
 #include "render/Statistics.h"
 #include "render/StatisticsTable.h"
 #include "render/ValueFormat.h"
@@ -14,6 +15,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
 
 namespace Cli {
 
@@ -22,11 +27,7 @@ namespace {
 namespace Protocol = DetectorProtocol;
 
 void PrintOpenFailure(FILE* err, const std::string& port, const std::string& error, int code) {
-    // The port's error text ends in a line feed already.
-    std::fprintf(err, "%s: cannot open the port: %s", port.c_str(), error.c_str());
-    const std::string hint = Protocol::PermissionHint(ComAccess::DevicePath(port), code);
-    if (!hint.empty())
-        std::fprintf(err, "%s\n", hint.c_str());
+    std::fputs(Protocol::OpenFailureText(port, error, code).c_str(), err);
 }
 
 // Fields of the stored record, in the order of the file.
@@ -139,8 +140,11 @@ int Probe(const std::vector<std::string>& ports, FILE* out, FILE* err) {
     const bool named = !ports.empty();
     const std::vector<std::string> list = named ? ports : ListSerialPorts();
     int status = kSuccess;
-    for (const std::string& port : list) {
-        const Protocol::ProbeResult probe = Protocol::ProbePort(port);
+    // Every port at once, each on its own thread; the answers are printed in the ports' order.
+    const std::vector<Protocol::ProbeResult> probes = ProbePorts(list);
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::string& port = list[i];
+        const Protocol::ProbeResult& probe = probes[i];
         if (!probe.opened) {
             PrintOpenFailure(err, port, probe.error, probe.errorCode);
             if (named)
@@ -173,12 +177,6 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
         std::fprintf(err, "%s: no meter identified itself; streaming with default settings\n",
                      options.port.c_str());
 
-    ComAccess port;
-    if (!Protocol::OpenMeterPort(port, options.port)) {
-        PrintOpenFailure(err, options.port, port.LastError(), port.LastErrorCode());
-        return kFailure;
-    }
-    const Clock::time_point connected = Clock::now();
     CChannelConfig config;
     config.m_strSerial = probe.serial;
     config.m_strName = probe.name;
@@ -188,33 +186,79 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
         if (LoadChannelConfigFile(config.m_strSerial, config, error) == ConfigLoad::Damaged)
             std::fprintf(err, "%s; using the default settings\n", error.c_str());
     }
-    Protocol::ApplyWavelengthAndStart(port, config.m_nWavelength);
+
+    // The readings come from the channel's worker; this thread prints them.
+    struct Shared {
+        std::mutex lock;
+        std::condition_variable changed;
+        std::deque<std::pair<Clock::time_point, float>> readings;
+        bool connected = false;
+        bool failed = false;
+        Clock::time_point openedAt{};
+        std::string failure;
+    } shared;
+    const auto notify = [&shared](const std::function<void()>& change) {
+        {
+            std::lock_guard<std::mutex> guard(shared.lock);
+            change();
+        }
+        shared.changed.notify_all();
+    };
+    CChannel channel;
+    channel.SetReadingObserver(
+        [&](float value) { notify([&] { shared.readings.emplace_back(Clock::now(), value); }); });
+    channel.SetEventHandler([&](ChannelEvent event, const std::string& detail) {
+        if (event == ChannelEvent::Lost)
+            notify([&] {
+                shared.failed = true;
+                shared.failure = options.port + ": the meter stopped answering: " + detail;
+            });
+    });
+    channel.RequestConnect(config, false, [&](const CChannel::Outcome& outcome) {
+        notify([&] {
+            shared.connected = true;
+            shared.openedAt = outcome.openedAt;
+            if (!outcome.ok && !outcome.cut) {
+                shared.failed = true;
+                shared.failure =
+                    Protocol::OpenFailureText(options.port, outcome.error, outcome.errorCode);
+            }
+        });
+    });
+    // Times count from the moment the port was open, when the channel's graph started.
+    Clock::time_point connected = Clock::now();
 
     CStatistics stats;
     stats.Reset();
     stats.m_bEnabled = true;
     float current = 0.0f;
-    CMeterStream meter(port, config.m_fGain, config.m_fOffset);
     long long printed = 0;
     Clock::time_point lastReading = Clock::now();
     int status = kSuccess;
     const auto done = [&] { return options.count >= 0 && printed >= options.count; };
+    std::unique_lock<std::mutex> lock(shared.lock);
+    bool started = false;
     while (!done() && !stop.load()) {
-        const bool alive = meter.Poll([&](float value) {
-            if (done())
-                return;
-            const double t = std::chrono::duration<double>(Clock::now() - connected).count();
+        shared.changed.wait_for(lock, std::chrono::milliseconds(50));
+        if (!started && shared.connected) {
+            started = true;
+            connected = shared.openedAt;
+            lastReading = Clock::now();
+        }
+        while (!shared.readings.empty() && !done()) {
+            const auto [at, value] = shared.readings.front();
+            shared.readings.pop_front();
+            const double t = std::chrono::duration<double>(at - connected).count();
             std::fprintf(out, "%s\t%s\t%s\n", FormatG(t).c_str(), FormatG(value).c_str(),
                          ToTerminal(FormatBigValue(value)).c_str());
             current = value;
             stats.AddSample(value);
             ++printed;
             lastReading = Clock::now();
-        });
+        }
         std::fflush(out);
-        if (!alive) {
-            std::fprintf(err, "%s: the meter stopped answering: %s", options.port.c_str(),
-                         port.LastError().c_str());
+        if (shared.failed) {
+            std::fputs(shared.failure.c_str(), err);
             status = kFailure;
             break;
         }
@@ -226,10 +270,10 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
             status = kFailure;
             break;
         }
-        if (!done())
-            Protocol::WaitMs(50);
     }
-    Protocol::CloseMeter(port);
+    lock.unlock();
+    channel.RequestClose(); // "*CSU" and the port closed, on the channel's worker
+    channel.SetReadingObserver({});
     if (options.stats) {
         for (const auto& [label, text] : StatisticsTableLines(stats, current))
             std::fprintf(out, "%s\t%s\n", label.c_str(), ToTerminal(text).c_str());

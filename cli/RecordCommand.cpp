@@ -1,23 +1,25 @@
 // kelvarin-cli record: probes the ports, binds the meters that answer to positions as the window
-// does after its auto-detection list, starts them, and records the window's acquisition file
-// with the same engine.
+// does after its auto-detection list, starts them on the window's channels, and records the
+// window's acquisition file with the same engine.
 
 #include "cli/CliCommands.h"
 
 #include "acquisition/AcquisitionEngine.h"
+#include "channel/Channel.h"
 #include "detectors/ChannelConfig.h"
 #include "detectors/ChannelConfigFile.h"
 #include "detectors/DetectorOrder.h"
-#include "link/ComAccess.h"
 #include "link/DetectorProtocol.h"
 #include "link/LocalTime.h"
-#include "link/MeterLink.h"
 #include "link/NumberText.h"
 #include "link/PortList.h"
+#include "link/PortProbe.h"
 
-#include <array>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,125 +33,47 @@ namespace Protocol = DetectorProtocol;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kPollMs = 20;
-// The auto-detection list carries its first rows only into the records bound to positions.
-constexpr size_t kAssignableRows = 8;
 
-struct FoundMeter {
-    std::string port;
-    std::string name;
-    std::string serial;
-    int32_t position = -1; // stored position, the list's order
-};
+// The rows of the auto-detection list for `ports`, probed all at once, in list order.
+std::vector<CChannelConfig> ListDetectors(const std::vector<std::string>& ports, bool named,
+                                          FILE* err) {
+    const std::vector<Protocol::ProbeResult> probes = ProbePorts(ports);
+    if (named)
+        for (size_t i = 0; i < ports.size(); ++i)
+            if (!probes[i].opened)
+                std::fprintf(err, "%s: cannot open the port: %s", ports[i].c_str(),
+                             probes[i].error.c_str());
+    std::vector<CChannelConfig> rows =
+        DetectorRowsFromProbe(ports, probes, [err](const std::string& error) {
+            std::fprintf(err, "%s; recording it with the default settings\n", error.c_str());
+        });
+    SortDetectorRows(rows);
+    return rows;
+}
 
-// A meter bound to a position: its port, its link and the last calibrated reading, which the
-// acquisition worker samples while this thread reads the port.
+// A meter bound to a position, on its channel. What the channel's worker tells is printed on
+// the error stream as it comes.
 struct BoundMeter {
-    CChannelConfig config;
-    ComAccess port;
-    CMeterLink link{port};
-    std::atomic<float> value{0.0f};
-    std::atomic<bool> hasReading{false};
-};
-
-std::vector<FoundMeter> ProbeAll(const std::vector<std::string>& ports, bool named, FILE* err) {
-    std::vector<FoundMeter> found;
-    for (const std::string& port : ports) {
-        const Protocol::ProbeResult probe = Protocol::ProbePort(port);
-        if (!probe.opened && named)
-            std::fprintf(err, "%s: cannot open the port: %s", port.c_str(), probe.error.c_str());
-        FoundMeter meter{port, probe.name, probe.serial, -1};
-        if (!meter.serial.empty()) {
-            CChannelConfig stored;
-            std::string error;
-            switch (LoadChannelConfigFile(meter.serial, stored, error)) {
-            case ConfigLoad::Loaded:
-                meter.position = stored.m_nPosition;
-                break;
-            case ConfigLoad::Damaged:
-                std::fprintf(err, "%s; recording it with the default settings\n", error.c_str());
-                break;
-            case ConfigLoad::Missing:
-                break;
+    explicit BoundMeter(const CChannelConfig& record, FILE* err) : config(record) {
+        channel.SetEventHandler([this, err](ChannelEvent event, const std::string& detail) {
+            const char* port = config.m_strPort.c_str();
+            if (event == ChannelEvent::Lost) {
+                std::fprintf(err, "%s: the meter stopped answering: %s", port, detail.c_str());
+                std::fprintf(err, "%s: its column keeps its last reading until it answers again\n",
+                             port);
+            } else {
+                std::fprintf(err, "%s: the meter answers again\n", port);
             }
-        }
-        found.push_back(meter);
+        });
     }
-    return found;
-}
-
-// The meters in the order of the list, each with the position it takes (-1 for none).
-std::vector<std::pair<FoundMeter, int>> Bind(const std::vector<FoundMeter>& found) {
-    std::vector<int32_t> positions;
-    for (const FoundMeter& meter : found)
-        positions.push_back(meter.position);
-    const std::vector<int> order = DetectorListOrder(positions);
-    std::vector<std::string> serials;
-    for (size_t row = 0; row < order.size(); ++row)
-        serials.push_back(row < kAssignableRows ? found[static_cast<size_t>(order[row])].serial
-                                                : std::string());
-    const std::vector<int> assigned = AssignDetectorPositions(serials, {});
-    std::vector<std::pair<FoundMeter, int>> bound;
-    for (size_t row = 0; row < order.size(); ++row)
-        if (assigned[row] >= 0)
-            bound.emplace_back(found[static_cast<size_t>(order[row])], assigned[row]);
-    return bound;
-}
-
-std::unique_ptr<BoundMeter> Connect(const FoundMeter& found, int position, FILE* err) {
-    auto meter = std::make_unique<BoundMeter>();
-    if (!Protocol::OpenMeterPort(meter->port, found.port)) {
-        std::fprintf(err, "%s: cannot open the port: %s", found.port.c_str(),
-                     meter->port.LastError().c_str());
-        return nullptr;
-    }
-    CChannelConfig& config = meter->config;
-    config.m_strSerial = found.serial;
-    config.m_strName = found.name;
-    config.m_strPort = found.port;
-    std::string error;
-    // A damaged file (already reported) leaves the defaults in place.
-    LoadChannelConfigFile(config.m_strSerial, config, error);
-    config.m_nPosition = position;
-    if (config.m_strTitle.empty())
-        config.m_strTitle = DefaultPositionTitle(position);
-    Protocol::ApplyWavelengthAndStart(meter->port, config.m_nWavelength);
-    meter->link.SetConnected(found.port);
-    return meter;
-}
-
-// One pass over every port. A meter that has gone keeps its last reading in the file until it
-// answers again on its port (a try every two seconds, which holds this loop for about a second
-// when the meter is back).
-void PollAll(std::vector<std::unique_ptr<BoundMeter>>& meters, FILE* err) {
-    for (auto& meter : meters) {
-        const CChannelConfig& config = meter->config;
-        const LinkEvent event = meter->link.Poll(
-            config.m_fGain, config.m_fOffset,
-            [&](float value) {
-                meter->value.store(value);
-                meter->hasReading.store(true);
-            },
-            [&] {
-                return Protocol::ResumeSettings{config.m_strSerial, config.m_nWavelength,
-                                                config.m_bAnticipation};
-            });
-        const char* port = config.m_strPort.c_str();
-        if (event == LinkEvent::Lost) {
-            std::fprintf(err, "%s: the meter stopped answering: %s", port,
-                         meter->link.LossReason().c_str());
-            std::fprintf(err, "%s: its column keeps its last reading until it answers again\n",
-                         port);
-        } else if (event == LinkEvent::Resumed) {
-            std::fprintf(err, "%s: the meter answers again\n", port);
-        }
-    }
-}
+    const CChannelConfig config;
+    CChannel channel;
+};
 
 void CloseAll(std::vector<std::unique_ptr<BoundMeter>>& meters) {
-    for (auto& meter : meters) {
-        meter->link.SetClosed();
-        Protocol::CloseMeter(meter->port);
-    }
+    for (auto& meter : meters)
+        meter->channel.RequestClose();
+    meters.clear(); // each channel ends its close and joins its worker
 }
 
 std::string LocalTimeText(std::time_t t) {
@@ -208,11 +132,32 @@ bool ParseLocalDateTime(const std::string& text, std::time_t& t) {
 int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* out, FILE* err) {
     const bool named = !options.ports.empty();
     const std::vector<std::string> list = named ? options.ports : ListSerialPorts();
-    const auto bound = Bind(ProbeAll(list, named, err));
+    // Bound as the window binds the list after OK, and connected all at once.
     std::vector<std::unique_ptr<BoundMeter>> meters;
-    for (const auto& [found, position] : bound)
-        if (auto meter = Connect(found, position, err))
-            meters.push_back(std::move(meter));
+    std::atomic<size_t> pending{0};
+    std::mutex failureLock;
+    std::vector<std::string> failures;
+    for (const DetectorBinding& binding : BindDetectorRows(ListDetectors(list, named, err), {})) {
+        auto meter = std::make_unique<BoundMeter>(binding.config, err);
+        ++pending;
+        meter->channel.RequestConnect(
+            binding.config, binding.stored,
+            [&, port = binding.config.m_strPort](const CChannel::Outcome& outcome) {
+                if (!outcome.ok) {
+                    std::lock_guard<std::mutex> guard(failureLock);
+                    failures.push_back(port + ": cannot open the port: " + outcome.error);
+                }
+                --pending;
+            });
+        meters.push_back(std::move(meter));
+    }
+    while (pending.load() > 0)
+        Protocol::WaitMs(kPollMs);
+    for (const std::string& failure : failures)
+        std::fputs(failure.c_str(), err);
+    meters.erase(std::remove_if(meters.begin(), meters.end(),
+                                [](const auto& meter) { return !meter->channel.IsBound(); }),
+                 meters.end());
     if (meters.empty()) {
         std::fprintf(err, "No meter answered on the %zu port%s probed\n", list.size(),
                      list.size() == 1 ? "" : "s");
@@ -223,16 +168,14 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
     const auto firstDeadline = Clock::now() + std::chrono::milliseconds(options.firstReadingWaitMs);
     const auto allRead = [&] {
         for (const auto& meter : meters)
-            if (!meter->hasReading.load() && meter->link.IsConnected())
+            if (meter->channel.ReadingCount() == 0 && meter->channel.IsConnected())
                 return false;
         return true;
     };
-    while (!allRead() && Clock::now() < firstDeadline && !stop.load()) {
-        PollAll(meters, err);
+    while (!allRead() && Clock::now() < firstDeadline && !stop.load())
         Protocol::WaitMs(kPollMs);
-    }
     for (const auto& meter : meters)
-        if (!meter->hasReading.load())
+        if (meter->channel.ReadingCount() == 0)
             std::fprintf(err, "%s (%s): no reading yet; recorded as a silent meter\n",
                          meter->config.m_strPort.c_str(),
                          ToTerminal(meter->config.m_strSerial).c_str());
@@ -246,7 +189,6 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
             return kFailure;
         }
         while (!stop.load() && !ScheduledStartDue(std::time(nullptr), options.start)) {
-            PollAll(meters, err);
             progress.Show("waiting for the start at " + LocalTimeText(options.start));
             Protocol::WaitMs(kPollMs);
         }
@@ -268,7 +210,7 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
     auto run = std::make_unique<CAcquisitionRun>(settings, meters.size(),
                                                  [&meters](std::vector<float>& readings) {
                                                      for (size_t i = 0; i < meters.size(); ++i)
-                                                         readings[i] = meters[i]->value.load();
+                                                         readings[i] = meters[i]->channel.Value();
                                                  });
     std::string error;
     const std::time_t started = std::time(nullptr);
@@ -299,7 +241,6 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
             running.store(false);
             break;
         }
-        PollAll(meters, err);
         const long long left = options.byTime
                                    ? static_cast<long long>(options.end - std::time(nullptr))
                                    : static_cast<long long>(options.durationSeconds) -

@@ -4,22 +4,21 @@
 #include "detectors/ConfigDamageReport.h"
 #include "detectors/DetectorOrder.h"
 #include "detectors/PositionDlg.h"
+#include "gui/MessageBox.h"
 #include "gui/SingleByteText.h"
-#include "link/DetectorProtocol.h"
 #include "link/PortList.h"
+#include "link/PortProbe.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWindow>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -28,7 +27,13 @@
 namespace {
 
 // Only the first rows carry their columns into the records the frame assigns to its panes.
-constexpr int kAssignableRows = 8;
+constexpr int kListedRows = static_cast<int>(kAssignableRows);
+
+// The system refused to open the port (rather than finding no device behind it): the user can
+// do something about it, and is told.
+bool IsRefusal(int errorCode) {
+    return errorCode == EACCES || errorCode == EPERM || errorCode == EBUSY || errorCode == ENOENT;
+}
 
 constexpr int kPortWidth = 60;
 constexpr int kPortMaxWidth = 200;
@@ -81,6 +86,12 @@ CAutoDetectDlg::CAutoDetectDlg(QWidget* parent) : QDialog(parent) {
     connect(m_list, &QTableWidget::cellDoubleClicked, this, &CAutoDetectDlg::OnDblclkListDetectors);
 }
 
+CAutoDetectDlg::~CAutoDetectDlg() {
+    m_probe.reset(); // cut short and joined before the queue its threads post to goes
+    if (m_bProbing)
+        QApplication::restoreOverrideCursor();
+}
+
 void CAutoDetectDlg::setVisible(bool visible) {
     // Filled before the window appears, so it never shows a stale list.
     if (visible && !isVisible())
@@ -113,27 +124,55 @@ void CAutoDetectDlg::OnInitDialog() {
 }
 
 void CAutoDetectDlg::OnProbe() {
-    // Let the window appear before the UI thread blocks; bounded in case it never does.
-    QElapsedTimer waited;
-    waited.start();
-    while (isVisible() && !(windowHandle() && windowHandle()->isExposed()) &&
-           waited.elapsed() < 1000) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
-        QThread::msleep(5);
-    }
+    // Every port at once, each on a thread of its own with the exchange of a single probe; the
+    // window stays alive and each answer shows as it comes. Clicks wait until the list is final.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    for (int row = 0; row < m_list->rowCount(); ++row) {
-        ProbeRow(row);
-        // Each answer shows as it comes; clicks wait until the list is final.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    std::vector<std::string> ports;
+    for (int row = 0; row < m_list->rowCount(); ++row)
+        ports.push_back(ToStd(Text(row, kColPort)));
+    m_nProbesLeft = static_cast<int>(ports.size());
+    m_refused.assign(ports.size(), std::string());
+    if (ports.empty()) {
+        FinishProbe();
+        return;
     }
+    m_probe = std::make_unique<CPortProbe>();
+    m_probe->Start(ports, [this](size_t row, const DetectorProtocol::ProbeResult& result) {
+        m_uiQueue.Post([this, row, result] { OnPortProbed(static_cast<int>(row), result); });
+    });
+}
+
+void CAutoDetectDlg::OnPortProbed(int row, const DetectorProtocol::ProbeResult& result) {
+    // The rows stay in port order while the probe runs.
+    const std::string port = ToStd(Text(row, kColPort));
+    if (result.opened) {
+        SetText(row, kColName, ToQt(result.name));
+        SetText(row, kColSerial, ToQt(result.serial));
+    } else if (IsRefusal(result.errorCode)) {
+        // The row stays empty, as for a port without a meter; the user is told why once the
+        // list is final.
+        m_refused[static_cast<size_t>(row)] =
+            DetectorProtocol::OpenFailureText(port, result.error, result.errorCode);
+    }
+    if (--m_nProbesLeft == 0)
+        FinishProbe();
+}
+
+void CAutoDetectDlg::FinishProbe() {
+    if (m_probe)
+        m_probe->Wait(); // every thread has posted its answer: join them
+    m_probe.reset();
     RebuildConfigs();
     QApplication::restoreOverrideCursor();
     ReadStoredConfigs();
     SortRows();
     m_bProbing = false;
     m_buttonOk->setEnabled(true);
+    std::string refused;
+    for (const std::string& text : m_refused)
+        refused += text;
+    if (!refused.empty())
+        KelvarinMessageBox(this, QString::fromStdString(refused).trimmed());
 }
 
 void CAutoDetectDlg::ListPorts() {
@@ -173,19 +212,10 @@ void CAutoDetectDlg::FillRowsFromConfigs() {
     }
 }
 
-void CAutoDetectDlg::ProbeRow(int row) {
-    const DetectorProtocol::ProbeResult result =
-        DetectorProtocol::ProbePort(ToStd(Text(row, kColPort)));
-    if (!result.opened)
-        return; // no message: a port without a meter is an ordinary finding here
-    SetText(row, kColName, ToQt(result.name));
-    SetText(row, kColSerial, ToQt(result.serial));
-}
-
 void CAutoDetectDlg::RebuildConfigs() {
     const int rows = m_list->rowCount();
     m_pConfigs.assign(static_cast<size_t>(rows), CChannelConfig());
-    for (int row = 0; row < std::min(rows, kAssignableRows); ++row) {
+    for (int row = 0; row < std::min(rows, kListedRows); ++row) {
         CChannelConfig& config = m_pConfigs[static_cast<size_t>(row)];
         config.m_nPosition = PositionFromText(Text(row, kColPosition));
         config.m_strPort = ToStd(Text(row, kColPort));

@@ -1,5 +1,7 @@
 #include "detectors/DetectorOrder.h"
 
+#include "detectors/ChannelConfigFile.h"
+
 #include <algorithm>
 #include <numeric>
 
@@ -35,4 +37,76 @@ std::vector<int> AssignDetectorPositions(const std::vector<std::string>& serials
 
 std::string DefaultPositionTitle(int positionIndex) {
     return "Position_" + std::to_string(positionIndex + 1);
+}
+
+std::vector<CChannelConfig>
+DetectorRowsFromProbe(const std::vector<std::string>& ports,
+                      const std::vector<DetectorProtocol::ProbeResult>& probes,
+                      const std::function<void(const std::string& error)>& onDamaged) {
+    std::vector<CChannelConfig> rows(ports.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        CChannelConfig& row = rows[i];
+        row.m_strPort = ports[i];
+        if (i < probes.size()) {
+            row.m_strName = probes[i].name;
+            row.m_strSerial = probes[i].serial;
+        }
+        if (row.m_strSerial.empty())
+            continue;
+        CChannelConfig stored;
+        std::string error;
+        switch (LoadChannelConfigFile(row.m_strSerial, stored, error)) {
+        case ConfigLoad::Loaded:
+            row.m_nPosition = stored.m_nPosition;
+            row.m_strTitle = stored.m_strTitle;
+            break;
+        case ConfigLoad::Damaged:
+            if (onDamaged)
+                onDamaged(error);
+            break;
+        case ConfigLoad::Missing:
+            break; // first use of this head
+        }
+    }
+    return rows;
+}
+
+void SortDetectorRows(std::vector<CChannelConfig>& rows) {
+    std::vector<int32_t> positions;
+    for (const CChannelConfig& row : rows)
+        positions.push_back(row.m_nPosition);
+    std::vector<CChannelConfig> sorted;
+    for (int from : DetectorListOrder(positions))
+        sorted.push_back(rows[static_cast<size_t>(from)]);
+    rows.swap(sorted);
+}
+
+std::vector<DetectorBinding> BindDetectorRows(const std::vector<CChannelConfig>& rows,
+                                              std::array<bool, 8> taken) {
+    std::vector<std::string> serials;
+    for (size_t row = 0; row < rows.size(); ++row)
+        serials.push_back(row < kAssignableRows ? rows[row].m_strSerial : std::string());
+    const std::vector<int> positions = AssignDetectorPositions(serials, taken);
+    std::vector<DetectorBinding> bindings;
+    for (size_t row = 0; row < rows.size(); ++row) {
+        const int k = positions[row];
+        if (k < 0)
+            continue;
+        DetectorBinding binding;
+        binding.row = row;
+        binding.position = k;
+        CChannelConfig& config = binding.config;
+        config.m_strSerial = rows[row].m_strSerial;
+        config.m_strName = rows[row].m_strName;
+        config.m_strPort = rows[row].m_strPort;
+        const ConfigLoad load = LoadChannelConfigFile(config.m_strSerial, config, binding.damaged);
+        binding.stored = load == ConfigLoad::Loaded;
+        if (load != ConfigLoad::Damaged)
+            binding.damaged.clear();
+        config.m_nPosition = k;
+        if (config.m_strTitle.empty())
+            config.m_strTitle = DefaultPositionTitle(k);
+        bindings.push_back(binding);
+    }
+    return bindings;
 }

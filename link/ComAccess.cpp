@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
+#include <map>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -62,6 +62,16 @@ void MakeRaw(termios& tio) {
     tio.c_cc[VTIME] = 0;
 }
 
+// Open failures injected by tests, by device path.
+std::mutex g_injectedLock;
+std::map<std::string, int> g_injected; // under g_injectedLock
+
+int InjectedOpenFailure(const std::string& devicePath) {
+    std::lock_guard<std::mutex> guard(g_injectedLock);
+    const auto found = g_injected.find(devicePath);
+    return found == g_injected.end() ? 0 : found->second;
+}
+
 // Longest a single write may wait for the driver to take its bytes (a port held back by flow
 // control must not block the caller for ever).
 constexpr int kWriteTimeoutMs = 1000;
@@ -82,9 +92,21 @@ std::string ComAccess::DevicePath(const std::string& portName) {
 #endif
 }
 
+void ComAccess::InjectOpenFailure(const std::string& devicePath, int errorCode) {
+    std::lock_guard<std::mutex> guard(g_injectedLock);
+    if (errorCode == 0)
+        g_injected.erase(devicePath);
+    else
+        g_injected[devicePath] = errorCode;
+}
+
 bool ComAccess::Open(const std::string& devicePath, uint32_t baudRate) {
     std::lock_guard<std::mutex> guard(m_lock);
     CloseLocked();
+    if (const int injected = InjectedOpenFailure(devicePath)) {
+        FormatLastError("Open(): CreateFile() failed, invalid handle value\r\n", injected);
+        return false;
+    }
     const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         FormatLastError("Open(): CreateFile() failed, invalid handle value\r\n", errno);
@@ -170,12 +192,17 @@ int ComAccess::WriteData(const void* data, uint32_t length) {
     return static_cast<int>(written);
 }
 
-int ComAccess::WriteString(const std::string& text) {
+int ComAccess::WriteString(const std::string& text, const CExchangePacer& pacer) {
+    int written = 0;
     for (char c : text) {
-        WriteData(&c, 1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (pacer.IsCut())
+            return written;
+        if (WriteData(&c, 1) != 1)
+            return -1;
+        ++written;
+        pacer.Pause(5);
     }
-    return static_cast<int>(text.size());
+    return written;
 }
 
 int ComAccess::ReadData(void* buffer, uint32_t wanted) {

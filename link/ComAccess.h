@@ -3,6 +3,8 @@
 // (8N1, flow control left as the driver has it), paced writes, reads of what is already queued,
 // and the text of the last failure for the caller to show.
 
+#include "link/ExchangePacer.h"
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -27,9 +29,11 @@ public:
 
     // Number of bytes written, 0 when length < 1, -1 on failure.
     int WriteData(const void* data, uint32_t length);
-    // Sends the text one byte at a time with 5 ms after each byte; returns its length whatever
-    // the writes did (meters are paced at that rate and no command is retried).
-    int WriteString(const std::string& text);
+    // Sends the text one byte at a time with 5 ms after each byte (meters are paced at that
+    // rate). Returns its length when every byte was written, -1 when a write failed (LastError
+    // says why; the rest is not sent and no command is retried), or the bytes written before the
+    // pacer was cut short.
+    int WriteString(const std::string& text, const CExchangePacer& pacer = CExchangePacer::Uncut());
     // Waits at most 1 ms for a received byte, then reads at most `wanted` bytes that are already
     // queued. Never writes past `wanted` bytes and leaves nothing pending when it returns.
     // Returns the count read, 0 when wanted < 1, -1 on failure (also when the device is gone).
@@ -44,6 +48,10 @@ public:
     std::string LastError() const;
     // errno of the last failure, 0 when none.
     int LastErrorCode() const;
+
+    // Tests: every later Open of `devicePath` fails with `errorCode` as if the system refused it
+    // (root, as in CI, is never refused for permissions). 0 takes the failure back.
+    static void InjectOpenFailure(const std::string& devicePath, int errorCode);
 
     static constexpr uint32_t kMeterBaudRate = 57600;
     static constexpr size_t kErrorSize = 280;

@@ -23,6 +23,10 @@ void WaitMs(unsigned milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+bool SendCommand(ComAccess& port, const std::string& command, const CExchangePacer& pacer) {
+    return port.WriteString(command, pacer) == static_cast<int>(command.size());
+}
+
 std::string ReadReply(ComAccess& port) {
     char buffer[kReplyBufferSize] = {};
     const int queued = port.QueuedInputCount();
@@ -50,22 +54,24 @@ std::string TrimRight(const std::string& text) {
 namespace {
 
 // "*CSU", 100 ms, discard; "*NAM", 100 ms, read; "*SNN", 100 ms, read; both trimmed. The meter is
-// left silent.
-void StopAndIdentify(ComAccess& port, std::string& name, std::string& serial) {
-    port.WriteString(kStopStream);
-    WaitMs(100);
+// left silent. Stops at the first command that could not be written.
+bool StopAndIdentify(ComAccess& port, std::string& name, std::string& serial,
+                     const CExchangePacer& pacer) {
+    if (!SendCommand(port, kStopStream, pacer) || !pacer.Pause(100))
+        return false;
     ReadReply(port); // whatever the meter was still streaming
-    port.WriteString(kAskName);
-    WaitMs(100);
+    if (!SendCommand(port, kAskName, pacer) || !pacer.Pause(100))
+        return false;
     name = TrimRight(ReadReply(port));
-    port.WriteString(kAskSerial);
-    WaitMs(100);
+    if (!SendCommand(port, kAskSerial, pacer) || !pacer.Pause(100))
+        return false;
     serial = TrimRight(SerialFromReply(ReadReply(port)));
+    return true;
 }
 
 } // namespace
 
-ProbeResult ProbePort(const std::string& portName) {
+ProbeResult ProbePort(const std::string& portName, const CExchangePacer& pacer) {
     ProbeResult result;
     ComAccess port;
     if (!port.Open(ComAccess::DevicePath(portName), ComAccess::kMeterBaudRate)) {
@@ -74,57 +80,64 @@ ProbeResult ProbePort(const std::string& portName) {
         return result;
     }
     result.opened = true;
-    StopAndIdentify(port, result.name, result.serial);
+    if (!StopAndIdentify(port, result.name, result.serial, pacer) && !pacer.IsCut()) {
+        result.error = port.LastError();
+        result.errorCode = port.LastErrorCode();
+    }
     return result; // the port closes here without another command
 }
 
-bool OpenMeterPort(ComAccess& port, const std::string& portName) {
+bool OpenMeterPort(ComAccess& port, const std::string& portName, const CExchangePacer& pacer) {
     const bool opened = port.Open(ComAccess::DevicePath(portName), ComAccess::kMeterBaudRate);
-    WaitMs(200);
-    WaitMs(200);
+    pacer.Pause(200);
+    pacer.Pause(200);
     return opened;
 }
 
-void ApplyWavelengthAndStart(ComAccess& port, int wavelengthNm) {
-    port.WriteString(WavelengthCommand(wavelengthNm));
-    WaitMs(200);
-    port.WriteString(kStartStream);
+bool ApplyWavelengthAndStart(ComAccess& port, int wavelengthNm, const CExchangePacer& pacer) {
+    return SendCommand(port, WavelengthCommand(wavelengthNm), pacer) && pacer.Pause(200) &&
+           SendCommand(port, kStartStream, pacer);
 }
 
-void ApplyConfiguration(ComAccess& port, int wavelengthNm, bool anticipation) {
-    port.WriteString(WavelengthCommand(wavelengthNm));
-    WaitMs(200);
-    port.WriteString(anticipation ? kAnticipationOn : kAnticipationOff);
+bool ApplyConfiguration(ComAccess& port, int wavelengthNm, bool anticipation,
+                        const CExchangePacer& pacer) {
+    return SendCommand(port, WavelengthCommand(wavelengthNm), pacer) && pacer.Pause(200) &&
+           SendCommand(port, anticipation ? kAnticipationOn : kAnticipationOff, pacer);
 }
 
-void ReadIdentification(ComAccess& port, std::string& name, std::string& serial) {
-    port.WriteString(kAskName);
-    WaitMs(100);
+bool ReadIdentification(ComAccess& port, std::string& name, std::string& serial,
+                        const CExchangePacer& pacer) {
+    if (!SendCommand(port, kAskName, pacer) || !pacer.Pause(100))
+        return false;
     name = ReadReply(port);
-    port.WriteString(kAskSerial);
-    WaitMs(100);
+    if (!SendCommand(port, kAskSerial, pacer) || !pacer.Pause(100))
+        return false;
     serial = SerialFromReply(ReadReply(port));
+    return true;
 }
 
-void StartStream(ComAccess& port) {
-    port.WriteString(kStartStream);
-    WaitMs(200);
+bool StartStream(ComAccess& port, const CExchangePacer& pacer) {
+    return SendCommand(port, kStartStream, pacer) && pacer.Pause(200);
 }
 
 ResumeResult ResumeMeter(ComAccess& port, const std::string& portName,
-                         const ResumeSettings& settings) {
+                         const ResumeSettings& settings, const CExchangePacer& pacer) {
     if (!port.Open(ComAccess::DevicePath(portName), ComAccess::kMeterBaudRate))
         return ResumeResult::PortAbsent;
-    WaitMs(200);
     std::string name, serial;
-    StopAndIdentify(port, name, serial);
+    if (!pacer.Pause(200) || !StopAndIdentify(port, name, serial, pacer)) {
+        port.Close(); // gone again before it answered, or the try was cut short
+        return ResumeResult::PortAbsent;
+    }
     if (serial.empty() || serial != TrimRight(settings.serial)) {
         port.Close();
         return ResumeResult::OtherMeter;
     }
-    ApplyConfiguration(port, settings.wavelengthNm, settings.anticipation);
-    WaitMs(200);
-    StartStream(port);
+    if (!ApplyConfiguration(port, settings.wavelengthNm, settings.anticipation, pacer) ||
+        !pacer.Pause(200) || !StartStream(port, pacer)) {
+        CloseMeter(port);
+        return ResumeResult::PortAbsent;
+    }
     return ResumeResult::Resumed;
 }
 
@@ -155,6 +168,14 @@ std::string PermissionHint(const std::string& devicePath, int errorCode) {
            "\"; typically dialout): run 'sudo usermod -aG " + group +
            " $USER', then log out and in again.";
 #endif
+}
+
+std::string OpenFailureText(const std::string& portName, const std::string& error, int errorCode) {
+    std::string text = portName + ": cannot open the port: " + error;
+    const std::string hint = PermissionHint(ComAccess::DevicePath(portName), errorCode);
+    if (!hint.empty())
+        text += hint + "\n";
+    return text;
 }
 
 } // namespace DetectorProtocol

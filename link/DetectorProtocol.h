@@ -1,7 +1,11 @@
 #pragma once
 // The meters' command language and the exchanges built on it. Every function runs on the
 // calling thread and blocks it for the pauses the meters need (5 ms per command byte, then
-// 100 or 200 ms after a command).
+// 100 or 200 ms after a command), which `pacer` can cut short. The exchanges that write say
+// whether every byte went out: false when a write failed (the port's LastError says why) or the
+// pacer was cut short.
+
+#include "link/ExchangePacer.h"
 
 #include <string>
 
@@ -26,6 +30,8 @@ inline constexpr unsigned kStreamBufferSize = 1000;
 std::string WavelengthCommand(int wavelengthNm);
 
 void WaitMs(unsigned milliseconds);
+// Writes a command at the meters' pace; true when every byte was written.
+bool SendCommand(ComAccess& port, const std::string& command, const CExchangePacer& pacer);
 
 // Reads what the driver has queued (at most kReplyBufferSize - 1 bytes), up to the first zero
 // byte. Empty when nothing is queued.
@@ -40,25 +46,32 @@ struct ProbeResult {
     bool opened = false;
     std::string name;   // trailing white space removed
     std::string serial; // trailing white space removed
-    std::string error;  // the port's error text when it could not be opened
+    // The port's error text when it could not be opened (`opened` false) or a command could not
+    // be written to it (`opened` true).
+    std::string error;
     int errorCode = 0;
 };
 
 // Probe of a port: open at 57600; "*CSU", 100 ms, discard; "*NAM", 100 ms, read; "*SNN",
 // 100 ms, read; close. "*CAU" is not sent, so the meter stays silent.
-ProbeResult ProbePort(const std::string& portName);
+ProbeResult ProbePort(const std::string& portName,
+                      const CExchangePacer& pacer = CExchangePacer::Uncut());
 
 // Opens the port of a position at 57600 and waits 200 ms twice; nothing is sent.
-bool OpenMeterPort(ComAccess& port, const std::string& portName);
+bool OpenMeterPort(ComAccess& port, const std::string& portName,
+                   const CExchangePacer& pacer = CExchangePacer::Uncut());
 // "*PWC%5i" with the wavelength, 200 ms, "*CAU".
-void ApplyWavelengthAndStart(ComAccess& port, int wavelengthNm);
+bool ApplyWavelengthAndStart(ComAccess& port, int wavelengthNm,
+                             const CExchangePacer& pacer = CExchangePacer::Uncut());
 // "*PWC%5i" with the wavelength, 200 ms, "*ANT" or "*ANF". No pause follows.
-void ApplyConfiguration(ComAccess& port, int wavelengthNm, bool anticipation);
+bool ApplyConfiguration(ComAccess& port, int wavelengthNm, bool anticipation,
+                        const CExchangePacer& pacer = CExchangePacer::Uncut());
 // "*NAM", 100 ms, read the name; "*SNN", 100 ms, read the serial number. Both are stored as
 // received (no trimming). The caller keeps its polling thread from reading meanwhile.
-void ReadIdentification(ComAccess& port, std::string& name, std::string& serial);
+bool ReadIdentification(ComAccess& port, std::string& name, std::string& serial,
+                        const CExchangePacer& pacer = CExchangePacer::Uncut());
 // "*CAU", then 200 ms.
-void StartStream(ComAccess& port);
+bool StartStream(ComAccess& port, const CExchangePacer& pacer = CExchangePacer::Uncut());
 // What a meter that came back must be given again, as it was at connection.
 struct ResumeSettings {
     std::string serial; // trailing white space removed before comparing
@@ -67,14 +80,15 @@ struct ResumeSettings {
 };
 enum class ResumeResult {
     Resumed,    // the same meter answered: wavelength, anticipation and stream set again
-    PortAbsent, // the port does not open (yet)
+    PortAbsent, // the port does not open (yet), or would not take a command
     OtherMeter, // another serial number, or no answer: the port is closed again
 };
 // A port that was lost, tried again: open at 57600, 200 ms; "*CSU", 100 ms, discard; "*NAM",
 // 100 ms; "*SNN", 100 ms. With the same serial: "*PWC%5i", 200 ms, "*ANT" or "*ANF", 200 ms,
 // "*CAU", and the port stays open; otherwise it is closed.
 ResumeResult ResumeMeter(ComAccess& port, const std::string& portName,
-                         const ResumeSettings& settings);
+                         const ResumeSettings& settings,
+                         const CExchangePacer& pacer = CExchangePacer::Uncut());
 
 // "*CSU", then close. No pause.
 void CloseMeter(ComAccess& port);
@@ -82,5 +96,9 @@ void CloseMeter(ComAccess& port);
 // A line to add to a port error when the system refused the device for lack of permission:
 // the account must belong to the group that owns the device. Empty for other errors.
 std::string PermissionHint(const std::string& devicePath, int errorCode);
+// What a user is told of a port that could not be opened: "PORT: cannot open the port: " and the
+// port's error text (which ends in a line feed), then the permission hint and a line feed when
+// the system refused the device for lack of permission.
+std::string OpenFailureText(const std::string& portName, const std::string& error, int errorCode);
 
 } // namespace DetectorProtocol

@@ -5,6 +5,15 @@
 
 CMeterLink::CMeterLink(ComAccess& port) : m_port(port), m_stream(port, 1.0f, 0.0f) {}
 
+void CMeterLink::SetConnecting(const std::string& portName) {
+    {
+        std::lock_guard<std::mutex> guard(m_nameLock);
+        m_portName = portName;
+    }
+    m_stream.Clear();
+    m_state.store(LinkState::Connecting);
+}
+
 void CMeterLink::SetConnected(const std::string& portName) {
     {
         std::lock_guard<std::mutex> guard(m_nameLock);
@@ -24,35 +33,42 @@ std::string CMeterLink::PortName() const {
 }
 
 LinkEvent CMeterLink::Poll(float gain, float offset, const std::function<void(float)>& onReading,
-                           const std::function<DetectorProtocol::ResumeSettings()>& resume) {
+                           const std::function<DetectorProtocol::ResumeSettings()>& resume,
+                           const CExchangePacer& pacer) {
     switch (m_state.load()) {
     case LinkState::Closed:
+    case LinkState::Connecting:
         return LinkEvent::None;
     case LinkState::Lost:
         if (static_cast<uint32_t>(TickCount() - m_lastTryTicks) < kRetryMs)
             return LinkEvent::None;
-        return TryResume(resume);
+        return TryResume(resume, pacer);
     case LinkState::Connected:
         break;
     }
     m_stream.SetCalibration(gain, offset);
     if (m_stream.Poll(onReading))
         return LinkEvent::None;
+    return SetLost(m_port.LastError()) ? LinkEvent::Lost : LinkEvent::None;
+}
+
+bool CMeterLink::SetLost(const std::string& reason) {
     // Closed by the owner meanwhile: that is no loss.
     LinkState expected = LinkState::Connected;
     if (!m_state.compare_exchange_strong(expected, LinkState::Lost))
-        return LinkEvent::None;
-    m_lossReason = m_port.LastError();
+        return false;
+    m_lossReason = reason;
     m_port.Close(); // nothing is sent: nobody is there to hear it
     m_stream.Clear();
     m_lostAt.store(std::time(nullptr));
     m_lastTryTicks = TickCount();
-    return LinkEvent::Lost;
+    return true;
 }
 
-LinkEvent CMeterLink::TryResume(const std::function<DetectorProtocol::ResumeSettings()>& resume) {
+LinkEvent CMeterLink::TryResume(const std::function<DetectorProtocol::ResumeSettings()>& resume,
+                                const CExchangePacer& pacer) {
     const DetectorProtocol::ResumeResult result =
-        DetectorProtocol::ResumeMeter(m_port, PortName(), resume());
+        DetectorProtocol::ResumeMeter(m_port, PortName(), resume(), pacer);
     m_lastTryTicks = TickCount(); // the next try counts from the end of this one
     if (result != DetectorProtocol::ResumeResult::Resumed)
         return LinkEvent::None;

@@ -19,13 +19,16 @@
 
 class ComAccess;
 
-enum class LinkState { Closed, Connected, Lost };
+// Connecting: bound to a port whose meter is being opened and started, not answering yet.
+enum class LinkState { Closed, Connecting, Connected, Lost };
 enum class LinkEvent { None, Lost, Resumed };
 
 class CMeterLink {
 public:
     explicit CMeterLink(ComAccess& port);
 
+    // The owner is opening `portName` and starting its meter.
+    void SetConnecting(const std::string& portName);
     // The owner opened `portName` and started the meter.
     void SetConnected(const std::string& portName);
     // The owner closes the port for good (Close Port, exit): no more tries.
@@ -42,9 +45,13 @@ public:
     // One pass. Connected: reads what is queued and hands over each reading calibrated with the
     // gain and offset; a port gone away is closed and the link lost. Lost: when kRetryMs have
     // passed since the last try, tries the port with the settings `resume` gives (the pass then
-    // takes about a second when the meter answers).
+    // takes about a second when the meter answers, less when `pacer` is cut short).
     LinkEvent Poll(float gain, float offset, const std::function<void(float)>& onReading,
-                   const std::function<DetectorProtocol::ResumeSettings()>& resume);
+                   const std::function<DetectorProtocol::ResumeSettings()>& resume,
+                   const CExchangePacer& pacer = CExchangePacer::Uncut());
+    // The owner's write to a connected meter failed: the port is closed and the link lost, as
+    // when a read fails. False when the link was not connected.
+    bool SetLost(const std::string& reason);
 
     // The port's text of the failure that lost the link.
     const std::string& LossReason() const { return m_lossReason; }
@@ -52,7 +59,8 @@ public:
     static constexpr uint32_t kRetryMs = 2000;
 
 private:
-    LinkEvent TryResume(const std::function<DetectorProtocol::ResumeSettings()>& resume);
+    LinkEvent TryResume(const std::function<DetectorProtocol::ResumeSettings()>& resume,
+                        const CExchangePacer& pacer);
 
     ComAccess& m_port;
     CMeterStream m_stream; // polling thread only

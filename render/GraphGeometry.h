@@ -20,6 +20,11 @@ struct CGraphData {
 
 // Plot rectangle in pixels; right and bottom are one past the last column and row, as the old
 // drawing interface had them.
+struct CPlotPoint {
+    int x = 0;
+    int y = 0;
+};
+
 struct CPlotRect {
     int left = 0;
     int top = 0;

@@ -284,7 +284,7 @@ void CGraphRenderer::DrawCurve(QPainter& painter) {
     const float firstTime = m_points[first].fTime;
     const float span = m_points[last].fTime - firstTime;
 
-    m_ptCursor = QPoint(0, 0);
+    m_ptCursor = CPlotPoint{0, 0};
     const int startRow = CurveStartRow(m_points[first].fValue, m_fYMin, m_fYMax, r);
     QImage* image = DirectImage(painter);
     QImage fallback;
@@ -312,7 +312,7 @@ void CGraphRenderer::DrawCurve(QPainter& painter) {
         const int x = SampleColumn(sample.fTime, firstTime, span, r);
         const int row = CurveRow(sample.fValue, m_fYMin, m_fYMax, r);
         if (x <= m_nCursorX) {
-            m_ptCursor = QPoint(x, row);
+            m_ptCursor = CPlotPoint{x, row};
             m_fCursorTime = sample.fTime;
             m_fCursorValue = sample.fValue;
         }
@@ -324,12 +324,12 @@ void CGraphRenderer::DrawCurve(QPainter& painter) {
 }
 
 void CGraphRenderer::DrawCursor(QPainter& painter) const {
-    if (m_ptCursor.x() <= 0)
+    if (m_ptCursor.x <= 0)
         return;
     const CPlotRect& r = m_rcPlot;
     painter.save();
     painter.setPen(SolidPen(kLevelColour, 1));
-    LineTo(painter, m_ptCursor.x(), r.bottom - 1, m_ptCursor.x(), r.top);
+    LineTo(painter, m_ptCursor.x, r.bottom - 1, m_ptCursor.x, r.top);
     std::string value;
     FormatValue(value, m_fCursorValue, 0);
     const QString text = QStringLiteral("Cursor at : %1 Sec, ")
@@ -338,8 +338,9 @@ void CGraphRenderer::DrawCursor(QPainter& painter) const {
     TextAt(painter, r.right - painter.fontMetrics().horizontalAdvance(text) - 20, 10, text);
     painter.setPen(SolidPen(kLevelColour, 2));
     painter.setBrush(Qt::NoBrush);
-    painter.drawEllipse(m_ptCursor, 4, 4);
-    painter.drawEllipse(m_ptCursor, 2, 2);
+    const QPoint cursor(m_ptCursor.x, m_ptCursor.y);
+    painter.drawEllipse(cursor, 4, 4);
+    painter.drawEllipse(cursor, 2, 2);
     painter.restore();
 }
 
@@ -373,29 +374,4 @@ void CGraphRenderer::DrawValueLabels(QPainter& painter) const {
         TextAt(painter, m_rcPlot.left - 3 - metrics.horizontalAdvance(text),
                label.position - metrics.height() / 2, text);
     }
-}
-
-void CGraphRenderer::AutoScaleY() {
-    if (!m_bAutoScaleY)
-        return;
-    float high = -FLT_MAX;
-    float low = FLT_MAX;
-    for (const CGraphData& sample : m_points) {
-        if (sample.fValue > high)
-            high = sample.fValue;
-        if (sample.fValue < low)
-            low = sample.fValue;
-    }
-    m_fYMax = high;
-    m_fYMin = low;
-}
-
-void CGraphRenderer::ResetData() {
-    m_timeStart = std::time(nullptr);
-    std::deque<CGraphData>().swap(m_points);
-    m_nPointCount = 0;
-}
-
-void CGraphRenderer::FormatTimeLabel(std::string& out, int seconds) const {
-    out = ::FormatTimeLabel(m_timeStart, seconds);
 }

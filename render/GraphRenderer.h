@@ -3,10 +3,11 @@
 // alarm level lines, the curve, value labels on the left and wall-clock time labels below.
 // The owner fills the samples, ranges and flags directly and calls Draw from its paint code
 // with a painter on an off-screen image. It keeps no window and takes no lock.
+//
+// The data side (samples, ranges, AutoScaleY, ResetData) needs no Qt and is part of the core, so
+// that a channel can keep its graph without a window; Draw is in the GUI library.
 
 #include "render/GraphGeometry.h"
-
-#include <QPoint>
 
 #include <cstdint>
 #include <ctime>
@@ -32,7 +33,7 @@ public:
     float m_fXWidth = 200.0f;  // visible time window, for the owner's scrolling
     CPlotRect m_rcPlot;        // labels are drawn outside it
     int32_t m_nCursorX = 0;    // cursor column; 0 draws no cursor
-    QPoint m_ptCursor;         // sample under the cursor, found while drawing
+    CPlotPoint m_ptCursor;     // sample under the cursor, found while drawing
     float m_fCursorTime = 0.0f;
     float m_fCursorValue = 0.0f;
     std::string m_strUnit = "W";

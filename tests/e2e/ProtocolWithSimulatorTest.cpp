@@ -2,18 +2,11 @@
 
 #include "link/ComAccess.h"
 #include "link/DetectorProtocol.h"
-#include "link/LineBuffer.h"
-#include "link/MeterLink.h"
 #include "sim/MeterSimulator.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
-#include <vector>
-
-#include <stdlib.h>
-#include <unistd.h>
 
 namespace Protocol = DetectorProtocol;
 
@@ -56,101 +49,4 @@ TEST(ProtocolWithSimulator, ShortSerialReplyGivesNoSerialNumber) {
     EXPECT_EQ(probe.serial, "");
 }
 
-TEST(ProtocolWithSimulator, ConnectConfigureIdentifyAndClose) {
-    CMeterSimulator meter(DefaultMeterProfile(2));
-    std::string error;
-    ASSERT_TRUE(meter.Start(error)) << error;
-    ComAccess port;
-    ASSERT_TRUE(Protocol::OpenMeterPort(port, meter.PortPath()));
-    Protocol::ApplyWavelengthAndStart(port, 10600);
-    CLineBuffer lines;
-    size_t readings = 0;
-    for (int pass = 0; pass < 100 && readings < 3; ++pass) {
-        char buffer[Protocol::kStreamBufferSize] = {};
-        const int queued = port.QueuedInputCount();
-        if (queued > 0) {
-            const int n = port.ReadData(buffer, std::min<uint32_t>(queued, sizeof buffer - 1));
-            lines.Append(buffer, static_cast<size_t>(n));
-            readings += lines.TakeReadings(1.0f, 0.0f, [](float v) { EXPECT_GT(v, 0.0f); });
-        }
-        Protocol::WaitMs(50);
-    }
-    EXPECT_GE(readings, 3u);
-    EXPECT_EQ(meter.Wavelength(), 10600);
-
-    Protocol::ApplyConfiguration(port, 532, false);
-    Protocol::WaitMs(100); // the meter takes the last command after its field ends
-    EXPECT_EQ(meter.Wavelength(), 532);
-    EXPECT_FALSE(meter.Anticipation());
-
-    Protocol::CloseMeter(port);
-    ASSERT_TRUE(Protocol::OpenMeterPort(port, meter.PortPath()));
-    std::string name, serial;
-    Protocol::ReadIdentification(port, name, serial);
-    // The identify exchange keeps the replies as received.
-    EXPECT_EQ(name, meter.Profile().name + "\r\n");
-    EXPECT_EQ(serial, meter.Profile().serialReply.substr(4) + "\r\n");
-    Protocol::CloseMeter(port);
-    Protocol::WaitMs(100);
-    EXPECT_FALSE(meter.IsStreaming());
-}
-
 } // namespace
-
-// A link through a stable path: lost at the hang-up, tried every two seconds while the meter is
-// out, taken back with its settings once the same meter answers on the new port.
-TEST(MeterLinkWithSimulator, LostAtTheHangUpThenResumedThroughTheLink) {
-    char folder[] = "/tmp/kelvarin-link-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string link = std::string(folder) + "/meter";
-    CMeterSimulator meter(DefaultMeterProfile(4));
-    meter.SetLinkPath(link);
-    std::string error;
-    ASSERT_TRUE(meter.Start(error)) << error;
-
-    ComAccess port;
-    CMeterLink meterLink(port);
-    ASSERT_TRUE(Protocol::OpenMeterPort(port, link));
-    meterLink.SetConnected(link);
-    Protocol::ApplyWavelengthAndStart(port, 633);
-    const Protocol::ResumeSettings settings{"KV2405 ", 633, false};
-    int readings = 0;
-    std::vector<LinkEvent> events;
-    const auto pass = [&] {
-        const LinkEvent event = meterLink.Poll(
-            1.0f, 0.0f, [&](float) { ++readings; }, [&] { return settings; });
-        if (event != LinkEvent::None)
-            events.push_back(event);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    };
-    for (int i = 0; i < 20 && readings < 3; ++i)
-        pass();
-    ASSERT_GE(readings, 3);
-
-    // Out for 3 s: the first try (2 s after the loss) finds no port, the second takes it back.
-    meter.Replug(3000);
-    const auto unplugged = std::chrono::steady_clock::now();
-    for (int i = 0; i < 40 && events.empty(); ++i)
-        pass();
-    ASSERT_EQ(events, std::vector<LinkEvent>{LinkEvent::Lost});
-    EXPECT_LT(std::chrono::steady_clock::now() - unplugged, std::chrono::milliseconds(500));
-    EXPECT_EQ(meterLink.State(), LinkState::Lost);
-    EXPECT_FALSE(port.IsOpen());
-    EXPECT_GT(meterLink.LostAt(), 0);
-    const int before = readings;
-    for (int i = 0; i < 200 && events.size() < 2; ++i)
-        pass();
-    ASSERT_EQ(events, (std::vector<LinkEvent>{LinkEvent::Lost, LinkEvent::Resumed}));
-    EXPECT_GE(std::chrono::steady_clock::now() - unplugged, std::chrono::milliseconds(3000));
-    EXPECT_EQ(readings, before);
-    EXPECT_EQ(meter.Wavelength(), 633);
-    EXPECT_FALSE(meter.Anticipation());
-    for (int i = 0; i < 40 && readings < before + 3; ++i)
-        pass();
-    EXPECT_GE(readings, before + 3);
-
-    meterLink.SetClosed();
-    Protocol::CloseMeter(port);
-    meter.Stop();
-    rmdir(folder);
-}

@@ -6,6 +6,7 @@
 #include "detectors/ChannelConfigFile.h"
 #include "detectors/PositionDlg.h"
 #include "gui/MessageBox.h"
+#include "link/ComAccess.h"
 #include "sim/MeterSimulator.h"
 #include "support/TempHome.h"
 
@@ -15,6 +16,7 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -110,6 +112,7 @@ class AutoDetectDlgTest : public QObject {
 
 private slots:
     void initTestCase() {
+        qputenv("KELVARIN_PORTS_ONLY", "1"); // never a meter of the machine's own
         SetMessageInterceptor([this](const QString& text) { m_messages << text; });
     }
     void init() {
@@ -118,10 +121,16 @@ private slots:
         std::filesystem::remove_all(ConfigFolder(), ec);
     }
 
+    // Every port at once: the one that answered shows its meter, the others keep empty rows in
+    // the system's order, and the ports the system refused are named in one message with the
+    // reason, once the list is final.
     void onlyAnsweringMetersShowNameAndSerial() {
         Meters meters = StartMeters({1, 0}, MeterFault::Silence);
         const std::string missing = home.Path() + "/no-such-port";
-        qputenv("KELVARIN_PORTS", qgetenv("KELVARIN_PORTS") + ":" + missing.c_str());
+        const std::string locked = "/dev/kv-locked";
+        ComAccess::InjectOpenFailure(locked, EACCES);
+        qputenv("KELVARIN_PORTS",
+                qgetenv("KELVARIN_PORTS") + ":" + missing.c_str() + ":" + locked.c_str());
 
         CAutoDetectDlg dialog;
         dialog.show();
@@ -132,10 +141,23 @@ private slots:
         QCOMPARE(Row(dialog, 0), Row("-1", meters[0]->PortPath(), "", "", ""));
         QCOMPARE(Row(dialog, 1), Row("-1", meters[1]->PortPath(), "KLV-10W", "KV2401", ""));
         QCOMPARE(Row(dialog, 2), Row("-1", missing, "", "", ""));
+        QCOMPARE(Row(dialog, 3), Row("-1", locked, "", "", ""));
+        QCOMPARE(dialog.m_nPortCount, 4);
         QCOMPARE(dialog.m_nPortCount, int(dialog.m_pConfigs.size()));
         QCOMPARE(dialog.m_pConfigs[1].m_strSerial, Serial(0));
         QCOMPARE(dialog.m_pConfigs[1].m_strPort, meters[1]->PortPath());
-        QVERIFY(dialog.m_pConfigs[0].m_strSerial.empty() && m_messages.isEmpty());
+        QVERIFY(dialog.m_pConfigs[0].m_strSerial.empty());
+        const QString open = QStringLiteral(
+            ": cannot open the port: Open(): CreateFile() failed, invalid handle value\r\n: ");
+        QCOMPARE(m_messages,
+                 QStringList{QString::fromStdString(missing) + open +
+                             "(2) No such file or directory\n" + QString::fromStdString(locked) +
+                             open + "(13) Permission denied\n" +
+                             "Your user account must belong to the group that owns " +
+                             QString::fromStdString(locked) +
+                             " (\"dialout\"; typically dialout): run 'sudo usermod -aG dialout "
+                             "$USER', then log out and in again."});
+        ComAccess::InjectOpenFailure(locked, 0);
 
         QTest::mouseClick(Ok(dialog), Qt::LeftButton);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));

@@ -53,6 +53,7 @@ private slots:
     void initTestCase() {
         QVERIFY(m_first.Ok() && m_second.Ok());
         setenv("KELVARIN_PORTS", (m_first.SlavePath() + ":" + m_second.SlavePath()).c_str(), 1);
+        setenv("KELVARIN_PORTS_ONLY", "1", 1); // never a meter of the machine's own
         SetMessageInterceptor([this](const QString& text) { m_messages << text; });
     }
     void init() { m_messages.clear(); }

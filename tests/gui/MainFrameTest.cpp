@@ -6,6 +6,7 @@
 #include "channel/KelvarinView.h"
 #include "detectors/ChannelConfigFile.h"
 #include "gui/MessageBox.h"
+#include "link/ComAccess.h"
 #include "res/CommandIds.h"
 #include "sim/MeterSimulator.h"
 #include "support/ModalDialogs.h"
@@ -18,6 +19,9 @@
 #include <QtTest>
 
 #include <dirent.h>
+
+#include <algorithm>
+#include <cerrno>
 
 #include <fstream>
 
@@ -102,36 +106,36 @@ private slots:
         QCOMPARE(frame.windowTitle(), QStringLiteral("Interface - Kelvarin"));
         AcceptAutoDetection(); // the list opens by itself two seconds after start-up
         QTRY_COMPARE_WITH_TIMEOUT(frame.ConnectedCount(), 3, 15000);
-        QCOMPARE(frame.GetView(0)->m_config.m_strSerial, serial(1)); // stored position 1
-        QCOMPARE(frame.GetView(0)->m_config.m_strTitle, std::string("Seed"));
-        QCOMPARE(frame.GetView(1)->m_config.m_strSerial, serial(0)); // stored position 4
-        QCOMPARE(frame.GetView(2)->m_config.m_strSerial, serial(2));
-        QCOMPARE(frame.GetView(2)->m_config.m_strTitle, std::string("Position_3"));
-        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(frame.GetChannel(0).Config().m_strSerial, serial(1)); // stored position 1
+        QCOMPARE(frame.GetChannel(0).Config().m_strTitle, std::string("Seed"));
+        QCOMPARE(frame.GetChannel(1).Config().m_strSerial, serial(0)); // stored position 4
+        QCOMPARE(frame.GetChannel(2).Config().m_strSerial, serial(2));
+        QCOMPARE(frame.GetChannel(2).Config().m_strTitle, std::string("Position_3"));
+        QCOMPARE(m_messages.size(), 2);
         QVERIFY(m_messages[0].contains(QString::fromStdString(ConfigFilePath(serial(2)))));
-        QCOMPARE(frame.GetView(1)->m_config.m_nPosition, 1);
+        QVERIFY(m_messages[1].startsWith("/dev/kv-none: cannot open the port: ")); // told why
+        QCOMPARE(frame.GetChannel(1).Config().m_nPosition, 1);
         QCOMPARE(frame.m_configs[2].m_strSerial, serial(2));
         QVERIFY(!frame.GetView(3)->IsConnected());
         QCOMPARE(frame.m_nLayout, 3);
         QCOMPARE(frame.Grid()->ColumnSizes()[3], 0);
         QTRY_COMPARE(frame.StatusPane()->text(), QStringLiteral("Detector connected: 3/8"));
-        QTRY_VERIFY(frame.GetView(2)->m_fValue.load() > 0.0f);
+        QTRY_VERIFY(frame.GetChannel(2).Value() > 0.0f);
 
         m_messages.clear();
         frame.OnCommand(Command::AutoDetection);
         QCOMPARE(m_messages, QStringList{"Unable to modify the window if one is already active"});
 
         // Resets: alarms of connected panes only, statistics of all.
-        CKelvarinView* idle = frame.GetView(6);
-        idle->m_bAlarm = true;
-        idle->EnableStatistics();
-        idle->OnNewValue(1.0f);
-        frame.GetView(0)->m_bAlarm = true;
+        CChannel& idle = frame.GetChannel(6);
+        idle.EnableStatistics();
+        idle.OnNewValue(1.0f); // above the default levels of 0: latched
+        frame.GetChannel(0).OnNewValue(-1.0f);
         frame.OnCommand(Command::ResetAllAlarms);
-        QVERIFY(idle->m_bAlarm.load());
-        QVERIFY(!frame.GetView(0)->m_bAlarm.load());
+        QVERIFY(idle.Alarm());
+        QVERIFY(!frame.GetChannel(0).Alarm());
         frame.OnCommand(Command::ResetAllStatistics);
-        QCOMPARE(idle->StatisticsSnapshot().m_nCount, 0);
+        QCOMPARE(idle.StatisticsSnapshot().m_nCount, 0);
 
         // Saved files are the tool's to read.
         frame.OnCommand(Command::SaveDetectorConfiguration);
@@ -153,8 +157,8 @@ private slots:
         for (int p = 0; p < 8; ++p)
             QCOMPARE(frame.GetView(p)->IsBound(), p < 3);
         QVERIFY(frame.GetView(0)->IsLost());
-        QCOMPARE(frame.GetView(0)->m_config.m_strSerial, serial(1));
-        QCOMPARE(frame.GetView(1)->m_config.m_strSerial, serial(0));
+        QCOMPARE(frame.GetChannel(0).Config().m_strSerial, serial(1));
+        QCOMPARE(frame.GetChannel(1).Config().m_strSerial, serial(0));
 
         // Closing with the meters lost: every thread gone.
         const int pollingBefore = PollingThreadCount();
@@ -166,6 +170,72 @@ private slots:
         QCOMPARE(pollingBefore - PollingThreadCount(), 8);
         for (size_t i = 0; i < 3; ++i)
             QTRY_VERIFY(!meters.Meter(i).IsStreaming());
+        qunsetenv("KELVARIN_PORTS");
+    }
+
+    // Eight meters probed and connected while a 20 ms timer of the window keeps firing: no wait
+    // of the user-interface thread comes near the second it once took per port and meter.
+    void theWindowKeepsAnsweringWhileEightMetersConnect() {
+        CSimulatorSet meters;
+        std::string error;
+        QVERIFY(meters.Start(8, error));
+        std::string ports;
+        for (size_t i = 0; i < 8; ++i)
+            ports += (i ? ":" : "") + meters.Meter(i).PortPath();
+        qputenv("KELVARIN_PORTS", QByteArray::fromStdString(ports));
+        m_messages.clear();
+        CMainFrame frame;
+        frame.show();
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0;
+        qint64 longest = 0;
+        QTimer beat;
+        connect(&beat, &QTimer::timeout, [&] {
+            longest = std::max(longest, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        beat.start(20);
+        AcceptAutoDetection(); // the probe of start-up, then OK
+        QTRY_COMPARE_WITH_TIMEOUT(frame.ConnectedCount(), 8, 15000);
+        QVERIFY2(longest < 1000, qPrintable(QString::number(longest)));
+        for (int p = 0; p < 8; ++p)
+            QTRY_VERIFY(frame.GetChannel(p).ReadingCount() > 0);
+        QVERIFY(m_messages.isEmpty());
+        qunsetenv("KELVARIN_PORTS");
+    }
+
+    // The port refused between the probe and OK (here for lack of permission): the position
+    // stays unbound and one message names the port, the system's reason and the remedy.
+    void aPortRefusedAtBindingIsToldAndLeavesThePositionUnbound() {
+        CMeterSimulator meter(DefaultMeterProfile(0));
+        std::string error;
+        QVERIFY(meter.Start(error));
+        qputenv("KELVARIN_PORTS", QByteArray::fromStdString(meter.PortPath()));
+        m_messages.clear();
+        CMainFrame frame;
+        QTimer refuse;
+        connect(&refuse, &QTimer::timeout, [&] {
+            QWidget* list = QApplication::activeModalWidget();
+            auto* ok = list ? list->findChild<QPushButton*>(QStringLiteral("buttonOk")) : nullptr;
+            if (!ok || !ok->isEnabled())
+                return;
+            refuse.stop();
+            ComAccess::InjectOpenFailure(meter.PortPath(), EACCES);
+            ok->click();
+        });
+        refuse.start(20); // the list of start-up
+        QTRY_COMPARE_WITH_TIMEOUT(m_messages.size(), 1, 10000);
+        QVERIFY2(m_messages[0].startsWith(QString::fromStdString(meter.PortPath()) +
+                                          ": cannot open the port: "),
+                 qPrintable(m_messages[0]));
+        QVERIFY(m_messages[0].contains("(13) Permission denied"));
+        QVERIFY(m_messages[0].contains("sudo usermod -aG"));
+        QVERIFY(!frame.GetChannel(0).IsBound());
+        QCOMPARE(frame.GetChannel(0).Config().m_strTitle, std::string());
+        QCOMPARE(frame.StatusText(), QStringLiteral("Disconnected"));
+        QVERIFY(meter.ReceivedBytes().size() == 12); // the probe's three commands, nothing more
+        ComAccess::InjectOpenFailure(meter.PortPath(), 0);
         qunsetenv("KELVARIN_PORTS");
     }
 

@@ -82,7 +82,7 @@ private slots:
             QCOMPARE(frame.m_nGraphBufferSize, 5000);
 
             // 2000 points held, the size set to 500: the next point cuts it to the newest 500.
-            CKelvarinView* view = frame.GetView(6);
+            CChannel* view = &frame.GetChannel(6);
             for (int i = 0; i < 2000; ++i)
                 view->OnNewValue(static_cast<float>(i));
             QCOMPARE(view->GraphSnapshot().m_nPointCount, 2000);
@@ -91,7 +91,7 @@ private slots:
                 Click(dialog, "buttonOk");
             });
             frame.OnCommand(Command::GraphicalParameters);
-            QCOMPARE(view->m_nGraphMaxPoints.load(), 500);
+            QCOMPARE(view->GraphMaxPoints(), 500);
             QCOMPARE(view->GraphSnapshot().m_nPointCount, 2000);
             view->OnNewValue(2000.0f);
             const CGraphRenderer graph = view->GraphSnapshot();
@@ -102,7 +102,7 @@ private slots:
         }
         CMainFrame next; // the next run
         QCOMPARE(next.m_nGraphBufferSize, 500);
-        QCOMPARE(next.GetView(3)->m_nGraphMaxPoints.load(), 500);
+        QCOMPARE(next.GetChannel(3).GraphMaxPoints(), 500);
 
         // A damaged stored size does not empty the graphs; other stored sizes are used as they are.
         QSettings("Kelvarin", "Kelvarin").setValue("Param/GraphBufferSize", 0);

@@ -1,0 +1,147 @@
+// What a user meets after start-up with eight meters, measured on the real window: the probe of
+// eight ports (from the list on screen to its OK enabled) and the connection of eight meters
+// (from OK to every one of them streaming), each with the longest time the user-interface thread
+// did not answer (the largest gap between the beats of a 5 ms timer). Run by hand, on a Release
+// build, with nothing else running:
+//
+//   bench_connect [runs (3)]
+//
+// Targets: no stall over 50 ms; each phase under 1.5 s.
+
+#include "app/MainFrame.h"
+#include "gui/MessageBox.h"
+#include "sim/MeterSimulator.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+constexpr int kMeters = 8;
+
+// The largest gap between two beats of a 5 ms timer since the last Restart.
+class CHeartbeat {
+public:
+    CHeartbeat() {
+        m_clock.start();
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.elapsed();
+            m_longest = std::max(m_longest, now - m_last);
+            m_last = now;
+        });
+        m_timer.start(5);
+    }
+    void Restart() {
+        m_last = m_clock.elapsed();
+        m_longest = 0;
+    }
+    qint64 Longest() const { return std::max(m_longest, m_clock.elapsed() - m_last); }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
+
+// Runs the event loop until `done` holds (checked every 2 ms) or 20 s pass.
+template <class Condition> bool RunUntil(Condition done) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        if (waited.elapsed() > 20000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    }
+    return true;
+}
+
+bool TimedOut(int run) {
+    std::printf("run %d: timed out\n", run);
+    return false;
+}
+
+bool OneRun(int run) {
+    CSimulatorSet meters;
+    std::string error;
+    if (!meters.Start(kMeters, error)) {
+        std::fprintf(stderr, "meter simulator: %s\n", error.c_str());
+        return false;
+    }
+    std::string ports;
+    for (size_t i = 0; i < kMeters; ++i)
+        ports += (i ? ":" : "") + meters.Meter(i).PortPath();
+    qputenv("KELVARIN_PORTS", QByteArray::fromStdString(ports));
+
+    CMainFrame frame;
+    frame.show();
+    CHeartbeat beat;
+    QWidget* list = nullptr;
+    if (!RunUntil([&] {
+            list = QApplication::activeModalWidget();
+            return list && list->objectName() == QLatin1String("AutoDetectDlg");
+        }))
+        return TimedOut(run);
+    // The probe runs from the moment the list is shown.
+    QElapsedTimer phase;
+    phase.start();
+    beat.Restart();
+    auto* ok = list->findChild<QPushButton*>(QStringLiteral("buttonOk"));
+    if (!RunUntil([&] { return ok->isEnabled(); }))
+        return TimedOut(run);
+    const qint64 probeMs = phase.elapsed();
+    const qint64 probeStall = beat.Longest();
+
+    // OK is clicked from the event loop, as a user's click would be.
+    QTimer::singleShot(0, ok, &QPushButton::click);
+    if (!RunUntil([&] { return !QApplication::activeModalWidget(); }))
+        return TimedOut(run);
+    phase.restart();
+    beat.Restart();
+    const auto streaming = [&] {
+        for (int p = 0; p < kMeters; ++p)
+            if (frame.GetChannel(p).ReadingCount() == 0)
+                return false;
+        return true;
+    };
+    if (!RunUntil(streaming))
+        return TimedOut(run);
+    const qint64 connectMs = phase.elapsed();
+    const qint64 connectStall = beat.Longest();
+    std::printf("run %d: probe of %d ports %lld ms, longest stall %lld ms; "
+                "OK to %d meters streaming %lld ms, longest stall %lld ms\n",
+                run, kMeters, static_cast<long long>(probeMs), static_cast<long long>(probeStall),
+                kMeters, static_cast<long long>(connectMs), static_cast<long long>(connectStall));
+    return probeStall < 50 && connectStall < 50 && probeMs < 1500 && connectMs < 1500;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir home;
+    qputenv("KELVARIN_HOME", home.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toLocal8Bit());
+    qputenv("KELVARIN_PORTS_ONLY", "1"); // never a meter of the machine's own
+    QApplication app(argc, argv);
+    SetMessageInterceptor(
+        [](const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    bool met = true;
+    for (int run = 1; run <= runs; ++run) {
+        if (!OneRun(run)) {
+            met = false;
+        }
+    }
+    std::printf("%s\n", met ? "targets met" : "FAIL: a target was missed");
+    return met ? 0 : 1;
+}

@@ -1,0 +1,202 @@
+#pragma once
+// One position's meter, without a window: its port, line buffer and link (closed, connecting,
+// connected, lost), one worker thread, the calibrated current value, the latched alarm, the graph
+// samples and the running statistics. The window's pane, the acquisition engine and kelvarin-cli
+// all use it, and none of them waits for the meter: they make requests, which the worker carries
+// out in the order made (every exchange with the meter and its pauses run there), and read the
+// state whenever they like.
+//
+// The worker reads the port every 50 ms while the meter is connected, tries it every two seconds
+// while the meter is lost, and sleeps with no wake-up while the channel has no port.
+// Value, alarm, flags and counts are atomic; the record, the graph and the statistics are under
+// one lock, held for each append-and-trim, each reset and each copy.
+
+#include "detectors/ChannelConfig.h"
+#include "link/ComAccess.h"
+#include "link/ExchangePacer.h"
+#include "link/MeterLink.h"
+#include "render/GraphRenderer.h"
+#include "render/Statistics.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+enum class ChannelEvent {
+    Lost,    // the meter stopped answering (detail: the port's reason)
+    Resumed, // the same meter answers again on its port
+};
+
+// The scales chosen by hand for a graph (the scale dialog).
+struct GraphScales {
+    bool autoY = true;
+    bool autoX = true;
+    float yMax = 1.0f;
+    float yMin = 0.0f;
+    float xMax = 10.0f;
+    float xMin = 0.0f;
+};
+
+class CChannel {
+public:
+    // How a request ended, told on the worker. `ok` false with the port's `error` when the port
+    // could not be opened; `cut` when the channel was closed or destroyed before it was done.
+    struct Outcome {
+        bool ok = true;
+        bool cut = false;
+        std::string error;
+        int errorCode = 0;
+        // Connect: when the port had been open 400 ms and the graph restarted.
+        std::chrono::steady_clock::time_point openedAt{};
+    };
+    using Done = std::function<void(const Outcome&)>;
+    using OnEvent = std::function<void(ChannelEvent event, const std::string& detail)>;
+    using OnReading = std::function<void(float value)>;
+
+    CChannel();
+    // Cuts an exchange under way short, stops a meter left open ("*CSU") and closes its port,
+    // then joins the worker.
+    ~CChannel();
+    CChannel(const CChannel&) = delete;
+    CChannel& operator=(const CChannel&) = delete;
+
+    // Requests. Each returns at once; the worker carries them out in order.
+    //
+    // Binds the channel to the meter on config.m_strPort: the record is taken at once (the level
+    // lines shown when `showLevels`) and the channel is connecting; then, on the worker, the
+    // port is opened at 57600, 400 ms, the graph restarted, "*PWC%5i", 200 ms, "*CAU", and the
+    // channel is connected. A port that does not open leaves the channel closed (`done` says
+    // why); a command the port refuses leaves it lost.
+    void RequestConnect(const CChannelConfig& config, bool showLevels, Done done = {});
+    // The record edited with OK, taken at once with its level lines shown; then "*PWC%5i",
+    // 200 ms, "*ANT" or "*ANF" to the meter (sent whatever the link: a closed port lets them
+    // fail, a lost meter is given them when it comes back).
+    void RequestConfigure(const CChannelConfig& config, Done done = {});
+    // A port just chosen by hand: open, "*NAM", 100 ms, "*SNN", 100 ms (name and serial number
+    // kept as received), "*CAU", 200 ms.
+    void RequestIdentify(const std::string& portName, Done done = {});
+    // Cuts the exchange under way short (and drops the requests made before), then "*CSU" and
+    // close when the port is open. A lost meter is no longer tried.
+    void RequestClose(Done done = {});
+
+    // What went wrong in the requests since the last call, one text each (a port that could not
+    // be opened: "PORT: cannot open the port: " and the system's reason, with the permission hint
+    // when it applies), for a window to tell at its next tick.
+    std::vector<std::string> TakeFailures();
+
+    // Told on the worker of every loss and resume, and of every reading. Set them before the
+    // first request.
+    void SetEventHandler(OnEvent handler);
+    void SetReadingObserver(OnReading observer);
+
+    LinkState State() const { return m_link.State(); }
+    bool IsConnected() const { return m_link.IsConnected(); }
+    // Connecting, connected or lost: the channel has a meter, present or not.
+    bool IsBound() const { return m_link.IsBound(); }
+    bool IsLost() const { return State() == LinkState::Lost; }
+    bool IsConnecting() const { return State() == LinkState::Connecting; }
+    std::time_t LostAt() const { return m_link.LostAt(); }
+
+    float Value() const { return m_fValue.load(); }
+    bool Alarm() const { return m_bAlarm.load(); }
+    void ResetAlarm();
+    // Readings taken since the channel was made, whatever was reset since.
+    uint64_t ReadingCount() const { return m_nReadingCount.load(std::memory_order_relaxed); }
+    // Changes with everything shown other than a reading (link state, record, resets, scales).
+    uint32_t Revision() const { return m_nRevision.load(std::memory_order_relaxed); }
+
+    CChannelConfig Config() const;
+    // Replaces the record without a word to the meter (position, title given by the frame).
+    void SetConfig(const CChannelConfig& config);
+    // Stores the settings when a meter was identified; false with `error` when that failed.
+    bool SaveChannelConfig(std::string& error) const;
+
+    // A consistent copy of the graph and of the statistics.
+    CGraphRenderer GraphSnapshot() const;
+    CStatistics StatisticsSnapshot() const;
+    // New time origins; samples and statistics restart.
+    void ResetGraph();
+    void ResetStatistics();
+    // Statistics count from now on, for good.
+    void EnableStatistics();
+    void SetGraphMaxPoints(int points);
+    int GraphMaxPoints() const { return m_nGraphMaxPoints.load(); }
+    void SetGraphScales(const GraphScales& scales);
+
+    // While acquiring, readings feed the value, alarm and statistics but the graph takes one
+    // sample per acquisition tick, from SampleForAcquisition.
+    void SetAcquiring(bool acquiring);
+    bool IsAcquiring() const { return m_bAcquiring.load(); }
+    float SampleForAcquisition();
+
+    // One calibrated reading (the worker calls it for each; tests call it directly).
+    void OnNewValue(float value);
+
+    static constexpr auto kPollPeriod = std::chrono::milliseconds(50);
+
+private:
+    struct Request {
+        uint64_t sequence = 0;
+        std::function<Outcome()> work;
+        Done done;
+    };
+
+    void Post(std::function<Outcome()> work, Done done);
+    void WorkerProc();
+    void PollOnce();
+    void Tell(ChannelEvent event, const std::string& detail);
+    void Touch() { m_nRevision.fetch_add(1, std::memory_order_relaxed); }
+    void AppendSampleLocked(float value);
+    void ShowLevelsLocked();
+    // Worker: a command the connected meter refused makes the link lost, as a failed read does.
+    void LoseOnWriteFailure();
+
+    // Exchanges, on the worker.
+    Outcome OpenFailed(const std::string& portName);
+    Outcome Connect(const std::string& portName);
+    Outcome Configure(int wavelength, bool anticipation);
+    Outcome Identify(const std::string& portName);
+    void Close();
+
+    ComAccess m_port;
+    CMeterLink m_link{m_port};
+    CExchangePacer m_pacer;
+
+    std::atomic<float> m_fValue{0.0f};
+    std::atomic<bool> m_bAlarm{false};
+    std::atomic<bool> m_bAcquiring{false};
+    std::atomic<int> m_nGraphMaxPoints{2000};
+    std::atomic<uint64_t> m_nReadingCount{0};
+    std::atomic<uint32_t> m_nRevision{0};
+
+    mutable std::mutex m_lock; // m_config, m_graph, m_stats, m_dwStartTicks, m_bScaleFollowsData
+    CChannelConfig m_config;
+    CGraphRenderer m_graph;
+    CStatistics m_stats;
+    uint32_t m_dwStartTicks;
+    bool m_bScaleFollowsData = false; // m_fYMin/m_fYMax are the extremes of the samples
+
+    std::mutex m_failureLock;
+    std::vector<std::string> m_failures; // under m_failureLock
+    std::atomic<bool> m_bFailed{false};  // m_failures is not empty
+
+    std::mutex m_hookLock; // m_onEvent, m_onReading
+    OnEvent m_onEvent;
+    OnReading m_onReading;
+
+    std::mutex m_queueLock; // m_requests, m_nSequence, m_nCutBefore, m_bStop
+    std::condition_variable m_wake;
+    std::deque<Request> m_requests;
+    uint64_t m_nSequence = 0;
+    uint64_t m_nCutBefore = 0; // requests made before this one are dropped
+    bool m_bStop = false;
+    std::thread m_worker; // last: started once everything above exists
+};

@@ -1,0 +1,350 @@
+// The channel core against simulated meters on pseudo-terminals: requests made while the meter
+// streams, a configuration in the middle of a stream, a meter lost and resumed, and a channel
+// closed or destroyed in the middle of an exchange. Run under ThreadSanitizer too.
+
+#include "channel/Channel.h"
+#include "detectors/ChannelConfigFile.h"
+#include "sim/MeterSimulator.h"
+#include "support/TempHome.h"
+#include "support/WaitUntil.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <future>
+#include <thread>
+
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+TempHome g_home;
+
+MeterProfile Steady(const std::string& serial, double rate = 40) {
+    MeterProfile profile;
+    profile.name = "KLV-CHAN";
+    profile.serialReply = "S/N " + serial;
+    profile.nominalWatts = 1.5e-3;
+    profile.readingsPerSecond = rate;
+    profile.noise = 0;
+    profile.drift = false;
+    return profile;
+}
+
+std::string Received(const CMeterSimulator& meter) {
+    std::string text;
+    for (const ReceivedByte& b : meter.ReceivedBytes())
+        text += b.byte;
+    return text;
+}
+
+CChannelConfig Record(const std::string& port, const std::string& serial) {
+    CChannelConfig config;
+    config.m_strPort = port;
+    config.m_strSerial = serial;
+    config.m_strName = "KLV-CHAN";
+    config.m_nPosition = 2;
+    config.m_strTitle = "Head";
+    return config;
+}
+
+long long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Connecting: the request returns at once with the channel bound; the worker opens, waits
+// 400 ms, sends the wavelength, 200 ms, starts the stream; readings are calibrated by the record
+// and lines that are not numbers leave no trace.
+TEST(Channel, ConnectsWithoutWaitingAndCalibratesTheStream) {
+    CMeterSimulator meter(Steady("KC1001"));
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+    meter.SetFault(MeterFault::NonNumberLines);
+
+    CChannel channel;
+    CChannelConfig config = Record(meter.PortPath(), "KC1001");
+    config.m_fGain = 2.0f;
+    config.m_fOffset = 0.5f;
+    config.m_fLevelHigh = 1.0f;
+    config.m_nWavelength = 1064; // the simulated power depends on it
+    std::promise<CChannel::Outcome> done;
+    const auto asked = Clock::now();
+    channel.RequestConnect(config, true, [&](const CChannel::Outcome& o) { done.set_value(o); });
+    EXPECT_LT(MsSince(asked), 50) << "the request does not wait for the meter";
+    EXPECT_TRUE(channel.IsConnecting());
+    EXPECT_TRUE(channel.IsBound());
+    EXPECT_EQ(channel.Config().m_strTitle, "Head");
+
+    const CChannel::Outcome outcome = done.get_future().get();
+    EXPECT_TRUE(outcome.ok);
+    EXPECT_TRUE(channel.IsConnected());
+    channel.EnableStatistics();
+    ASSERT_TRUE(WaitUntil([&] { return channel.StatisticsSnapshot().m_nCount >= 5; }));
+
+    const auto bytes = meter.ReceivedBytes();
+    ASSERT_GE(bytes.size(), 13u);
+    EXPECT_EQ(Received(meter).substr(0, 13), "*PWC 1064*CAU");
+    EXPECT_GE(bytes[9].timeMs - bytes[8].timeMs, 195); // 200 ms between the two commands
+
+    const float expected = 2.0f * 1.5e-3f + 0.5f;
+    EXPECT_EQ(channel.Value(), expected);
+    const CGraphRenderer graph = channel.GraphSnapshot();
+    for (const CGraphData& sample : graph.m_points)
+        EXPECT_EQ(sample.fValue, expected);
+    EXPECT_TRUE(graph.m_bShowLevelHigh);
+    EXPECT_EQ(graph.m_fLevelHighLine, 1.0f);
+    EXPECT_FALSE(channel.Alarm());
+}
+
+// A port that does not open leaves the channel unbound, and the failure is told with the port's
+// reason.
+TEST(Channel, APortThatDoesNotOpenLeavesTheChannelUnboundAndSaysWhy) {
+    CChannel channel;
+    std::promise<CChannel::Outcome> done;
+    channel.RequestConnect(Record(g_home.Path() + "/no-such-port", "KC1002"), false,
+                           [&](const CChannel::Outcome& o) { done.set_value(o); });
+    const CChannel::Outcome outcome = done.get_future().get();
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.errorCode, ENOENT);
+    EXPECT_FALSE(channel.IsBound());
+    const std::vector<std::string> failures = channel.TakeFailures();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].find(g_home.Path() + "/no-such-port: cannot open the port: "), 0u);
+    EXPECT_NE(failures[0].find("No such file or directory"), std::string::npos);
+    EXPECT_TRUE(channel.TakeFailures().empty()) << "told once";
+}
+
+// Requests made while the meter streams run one after the other on the worker, with the
+// meter's pacing, and the stream goes on between them; the caller never waits.
+TEST(Channel, AConfigurationDuringAStreamKeepsItsPacingAndTheStreamGoesOn) {
+    CMeterSimulator meter(Steady("KC1003", 200));
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+    CChannel channel;
+    std::atomic<bool> connected{false};
+    channel.RequestConnect(Record(meter.PortPath(), "KC1003"), false,
+                           [&](const CChannel::Outcome&) { connected = true; });
+    ASSERT_TRUE(WaitUntil([&] { return channel.ReadingCount() > 20; }));
+    meter.ClearLogs();
+
+    CChannelConfig config = channel.Config();
+    config.m_nWavelength = 1550;
+    config.m_bAnticipation = false;
+    config.m_fLevelHigh = 2e-3f;
+    config.m_fLevelLow = 1e-3f;
+    std::atomic<int> finished{0};
+    const auto asked = Clock::now();
+    channel.RequestConfigure(config, [&](const CChannel::Outcome&) { ++finished; });
+    config.m_nWavelength = 633;
+    config.m_bAnticipation = true;
+    channel.RequestConfigure(config, [&](const CChannel::Outcome&) { ++finished; });
+    EXPECT_LT(MsSince(asked), 50);
+    // The record and its level lines at once, before the meter has heard anything.
+    EXPECT_EQ(channel.Config().m_nWavelength, 633);
+    EXPECT_EQ(channel.GraphSnapshot().m_fLevelLowLine, 1e-3f);
+
+    ASSERT_TRUE(WaitUntil([&] { return finished == 2; }));
+    EXPECT_EQ(Received(meter), "*PWC 1550*ANF*PWC  633*ANT");
+    const auto bytes = meter.ReceivedBytes();
+    EXPECT_GE(bytes[9].timeMs - bytes[8].timeMs, 195);
+    EXPECT_EQ(meter.Wavelength(), 633);
+    EXPECT_TRUE(meter.Anticipation());
+    const uint64_t count = channel.ReadingCount();
+    EXPECT_TRUE(WaitUntil([&] { return channel.ReadingCount() > count + 20; }));
+    EXPECT_TRUE(channel.IsConnected());
+}
+
+// Unplugged: the channel is lost at once, keeps its value and graph, tries its port every two
+// seconds and takes the same meter back with its settings; another meter there is asked who it
+// is, left stopped, and the channel stays lost until it is closed.
+TEST(Channel, ALostMeterIsResumedThroughItsLinkAndAnotherOneIsNotTakenOver) {
+    const std::string link = g_home.Path() + "/by-id-chan";
+    CMeterSimulator meter(Steady("KC1004", 100));
+    meter.SetLinkPath(link);
+    CMeterSimulator other(Steady("KC1005"));
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+    ASSERT_TRUE(other.Start(error)) << error;
+
+    CChannel channel;
+    std::mutex lock;
+    std::vector<ChannelEvent> events;
+    channel.SetEventHandler([&](ChannelEvent event, const std::string&) {
+        std::lock_guard<std::mutex> guard(lock);
+        events.push_back(event);
+    });
+    CChannelConfig config = Record(link, "KC1004");
+    config.m_nWavelength = 1550;
+    config.m_bAnticipation = false;
+    channel.RequestConnect(config, false);
+    ASSERT_TRUE(WaitUntil([&] { return channel.ReadingCount() > 5; }));
+
+    meter.Replug(1000);
+    ASSERT_TRUE(WaitUntil([&] { return channel.IsLost(); }, std::chrono::milliseconds(1000)))
+        << "noticed within a pass or two of the 50 ms polling";
+    const float held = channel.Value();
+    const uint64_t count = channel.ReadingCount();
+    EXPECT_TRUE(channel.IsBound());
+    EXPECT_GT(channel.LostAt(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return channel.IsConnected(); }));
+    EXPECT_EQ(meter.Wavelength(), 1550);
+    EXPECT_FALSE(meter.Anticipation());
+    EXPECT_TRUE(WaitUntil([&] { return channel.ReadingCount() > count + 5; }));
+    EXPECT_NE(channel.Value(), 0.0f);
+    (void)held;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        EXPECT_EQ(events, (std::vector<ChannelEvent>{ChannelEvent::Lost, ChannelEvent::Resumed}));
+    }
+
+    // Another meter behind the link now.
+    const std::string swapped = link + ".new";
+    ASSERT_EQ(symlink(other.PortPath().c_str(), swapped.c_str()), 0);
+    meter.Stop();
+    ASSERT_EQ(rename(swapped.c_str(), link.c_str()), 0);
+    ASSERT_TRUE(WaitUntil([&] { return channel.IsLost(); }));
+    const auto asked = [&other] {
+        const std::vector<MeterCommand> commands = other.ReceivedCommands();
+        return std::count_if(commands.begin(), commands.end(), [](const MeterCommand& c) {
+            return c.kind == MeterCommand::AskSerial;
+        });
+    };
+    ASSERT_TRUE(WaitUntil([&] { return asked() >= 2; })); // a try every two seconds
+    EXPECT_TRUE(channel.IsLost());
+    EXPECT_FALSE(other.IsStreaming());
+    for (const MeterCommand& command : other.ReceivedCommands())
+        EXPECT_NE(command.kind, MeterCommand::StartStream);
+    channel.RequestClose();
+    ASSERT_TRUE(WaitUntil([&] { return !channel.IsBound(); }));
+    unlink(link.c_str());
+}
+
+// Closing or destroying a channel in the middle of an exchange cuts the exchange's pauses
+// short: no byte of the interrupted command follows, a started meter is stopped, and the caller
+// is back within a few tens of milliseconds instead of the exchange's 600.
+TEST(Channel, CloseAndDestructionInTheMiddleOfAnExchangeArePrompt) {
+    CMeterSimulator meter(Steady("KC1006", 100));
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+    {
+        CChannel channel;
+        std::promise<CChannel::Outcome> connected;
+        channel.RequestConnect(Record(meter.PortPath(), "KC1006"), false,
+                               [&](const CChannel::Outcome& o) { connected.set_value(o); });
+        std::promise<CChannel::Outcome> closed;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // in the 400 ms wait
+        const auto asked = Clock::now();
+        channel.RequestClose([&](const CChannel::Outcome& o) { closed.set_value(o); });
+        EXPECT_TRUE(closed.get_future().get().ok);
+        EXPECT_LT(MsSince(asked), 200);
+        EXPECT_FALSE(channel.IsBound());
+        EXPECT_EQ(Received(meter), "*CSU") << "the wavelength was never sent";
+        (void)connected.get_future().get();
+    }
+
+    meter.ClearLogs();
+    ASSERT_TRUE(WaitUntil([&] { return !meter.IsStreaming(); }));
+    auto channel = std::make_unique<CChannel>();
+    channel->RequestConnect(Record(meter.PortPath(), "KC1006"), false);
+    ASSERT_TRUE(WaitUntil([&] { return channel->ReadingCount() > 3; }));
+    meter.ClearLogs();
+    CChannelConfig config = channel->Config();
+    config.m_nWavelength = 800;
+    channel->RequestConfigure(config);
+    ASSERT_TRUE(WaitUntil([&] { return Received(meter).size() >= 9; })); // in the 200 ms wait
+    const auto asked = Clock::now();
+    channel.reset();
+    EXPECT_LT(MsSince(asked), 200);
+    EXPECT_EQ(Received(meter), "*PWC  800*CSU") << "no anticipation after the cut, then a stop";
+    EXPECT_TRUE(WaitUntil([&] { return !meter.IsStreaming(); }));
+}
+
+TEST(Channel, AlarmLatchesBeyondTheLevelsOnly) {
+    CChannel channel;
+    CChannelConfig config;
+    config.m_fLevelHigh = 1.0f;
+    config.m_fLevelLow = 0.0f;
+    channel.SetConfig(config);
+    channel.OnNewValue(1.0f);
+    channel.OnNewValue(0.0f);
+    channel.OnNewValue(NAN);
+    EXPECT_FALSE(channel.Alarm());
+    channel.OnNewValue(1.0001f);
+    EXPECT_TRUE(channel.Alarm());
+    channel.OnNewValue(0.5f);
+    EXPECT_TRUE(channel.Alarm()); // latched
+    channel.ResetAlarm();
+    EXPECT_FALSE(channel.Alarm());
+    channel.OnNewValue(-1e-9f);
+    EXPECT_TRUE(channel.Alarm());
+}
+
+TEST(Channel, AcquisitionTakesTheGraphAndTheBufferIsCapped) {
+    CChannel channel;
+    channel.EnableStatistics();
+    channel.SetGraphMaxPoints(10);
+    for (int i = 1; i <= 25; ++i)
+        channel.OnNewValue(static_cast<float>(i));
+    CGraphRenderer graph = channel.GraphSnapshot();
+    EXPECT_EQ(graph.m_points.size(), 10u);
+    EXPECT_EQ(graph.m_nPointCount, 10);
+    EXPECT_EQ(graph.m_points.front().fValue, 16.0f); // oldest dropped first
+    EXPECT_EQ(graph.m_fYMin, 16.0f);
+
+    channel.SetAcquiring(true);
+    channel.OnNewValue(30.0f);
+    channel.OnNewValue(31.0f);
+    EXPECT_EQ(channel.GraphSnapshot().m_points.back().fValue, 25.0f);
+    EXPECT_EQ(channel.StatisticsSnapshot().m_nCount, 27);
+    EXPECT_EQ(channel.SampleForAcquisition(), 31.0f);
+    graph = channel.GraphSnapshot();
+    EXPECT_EQ(graph.m_points.back().fValue, 31.0f);
+    EXPECT_EQ(graph.m_points.size(), 10u);
+    EXPECT_EQ(channel.StatisticsSnapshot().m_nCount, 27); // not fed by the sampling tick
+
+    channel.ResetGraph();
+    EXPECT_TRUE(channel.GraphSnapshot().m_points.empty());
+    EXPECT_EQ(channel.StatisticsSnapshot().m_nCount, 0);
+    channel.SetAcquiring(false);
+    channel.OnNewValue(1.0f);
+    EXPECT_LT(channel.GraphSnapshot().m_points.front().fTime, 1.0f); // the time base restarted
+}
+
+// Under ThreadSanitizer: a fast meter while another thread copies, resets, samples and asks.
+TEST(Channel, StreamingAgainstCopiesResetsAndRequests) {
+    MeterProfile fast = Steady("KC1007", 500);
+    fast.noise = 0.01;
+    CMeterSimulator meter(fast);
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+    CChannel channel;
+    channel.SetGraphMaxPoints(300);
+    channel.RequestConnect(Record(meter.PortPath(), "KC1007"), true);
+    channel.EnableStatistics();
+    const auto end = Clock::now() + std::chrono::milliseconds(1500);
+    int round = 0;
+    while (Clock::now() < end) {
+        (void)channel.GraphSnapshot();
+        (void)channel.StatisticsSnapshot();
+        (void)channel.Config();
+        if (round % 5 == 0)
+            channel.ResetGraph();
+        if (round % 7 == 0)
+            channel.ResetStatistics();
+        if (round % 50 == 0)
+            channel.RequestConfigure(channel.Config());
+        channel.SetAcquiring(round % 2 == 0);
+        (void)channel.SampleForAcquisition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ++round;
+    }
+    EXPECT_LE(channel.GraphSnapshot().m_points.size(), 300u);
+    EXPECT_GT(meter.ReadingsSent(), 200u);
+}
+
+} // namespace
