@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -52,23 +53,6 @@ private:
     qint64 m_longest = 0;
 };
 
-// Runs the event loop until `done` holds (checked every 2 ms) or 20 s pass.
-template <class Condition> bool RunUntil(Condition done) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!done()) {
-        if (waited.elapsed() > 20000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-    }
-    return true;
-}
-
-bool TimedOut(int run) {
-    std::printf("run %d: timed out\n", run);
-    return false;
-}
-
 bool OneRun(int run) {
     CSimulatorSet meters;
     std::string error;
@@ -84,38 +68,64 @@ bool OneRun(int run) {
     CMainFrame frame;
     frame.show();
     CHeartbeat beat;
-    QWidget* list = nullptr;
-    if (!RunUntil([&] {
-            list = QApplication::activeModalWidget();
-            return list && list->objectName() == QLatin1String("AutoDetectDlg");
-        }))
-        return TimedOut(run);
-    // The probe runs from the moment the list is shown.
-    QElapsedTimer phase;
-    phase.start();
-    beat.Restart();
-    auto* ok = list->findChild<QPushButton*>(QStringLiteral("buttonOk"));
-    if (!RunUntil([&] { return ok->isEnabled(); }))
-        return TimedOut(run);
-    const qint64 probeMs = phase.elapsed();
-    const qint64 probeStall = beat.Longest();
-
-    // OK is clicked from the event loop, as a user's click would be.
-    QTimer::singleShot(0, ok, &QPushButton::click);
-    if (!RunUntil([&] { return !QApplication::activeModalWidget(); }))
-        return TimedOut(run);
-    phase.restart();
-    beat.Restart();
-    const auto streaming = [&] {
-        for (int p = 0; p < kMeters; ++p)
-            if (frame.GetChannel(p).ReadingCount() == 0)
-                return false;
-        return true;
-    };
-    if (!RunUntil(streaming))
-        return TimedOut(run);
-    const qint64 connectMs = phase.elapsed();
-    const qint64 connectStall = beat.Longest();
+    // The list opens in a modal loop of its own, inside the window's timer: the steps are driven
+    // by a timer of their own, in whichever loop runs.
+    enum Step { WaitList, Probing, Closing, Connecting, Done } step = WaitList;
+    QElapsedTimer phase, total;
+    total.start();
+    qint64 probeMs = 0, probeStall = 0, connectMs = 0, connectStall = 0;
+    QEventLoop finished;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* ok = modal ? modal->findChild<QPushButton*>(QStringLiteral("buttonOk")) : nullptr;
+        switch (step) {
+        case WaitList:
+            if (modal && modal->objectName() == QLatin1String("AutoDetectDlg")) {
+                phase.start(); // the probe runs from the moment the list is shown
+                beat.Restart();
+                step = Probing;
+            }
+            break;
+        case Probing:
+            if (ok && ok->isEnabled()) {
+                probeMs = phase.elapsed();
+                probeStall = beat.Longest();
+                step = Closing;
+                // From the click on: the list closes, then the meters are bound.
+                phase.restart();
+                beat.Restart();
+                ok->click();
+            }
+            break;
+        case Closing:
+            if (!modal)
+                step = Connecting;
+            break;
+        case Connecting: {
+            bool all = true;
+            for (int p = 0; p < kMeters; ++p)
+                all = all && frame.GetChannel(p).ReadingCount() > 0;
+            if (all) {
+                connectMs = phase.elapsed();
+                connectStall = beat.Longest();
+                step = Done;
+                finished.quit();
+            }
+            break;
+        }
+        case Done:
+            break;
+        }
+        if (total.elapsed() > 30000)
+            finished.quit();
+    });
+    driver.start(2);
+    finished.exec();
+    if (step != Done) {
+        std::printf("run %d: timed out\n", run);
+        return false;
+    }
     std::printf("run %d: probe of %d ports %lld ms, longest stall %lld ms; "
                 "OK to %d meters streaming %lld ms, longest stall %lld ms\n",
                 run, kMeters, static_cast<long long>(probeMs), static_cast<long long>(probeStall),

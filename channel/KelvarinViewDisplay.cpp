@@ -10,7 +10,6 @@
 #include "res/CommandIds.h"
 
 #include <QContextMenuEvent>
-#include <QFile>
 #include <QFontMetrics>
 #include <QImage>
 #include <QMenu>
@@ -73,8 +72,10 @@ void CKelvarinView::RenderInto(QImage& image) {
     const float value = m_channel.Value();
     const LinkState state = m_channel.State();
     const bool lost = state == LinkState::Lost;
+    const bool waiting = state == LinkState::Connecting;
     const CChannelConfig config = m_channel.Config();
-    const QColor color = lost ? kGrey : m_channel.Alarm() ? kRed : kBlack;
+    // Neither a lost meter's last value nor the zero of a meter not yet started is a reading.
+    const QColor color = lost || waiting ? kGrey : m_channel.Alarm() ? kRed : kBlack;
     image.fill(Qt::white);
     QPainter painter(&image);
     painter.setPen(kBlack);
@@ -102,10 +103,8 @@ void CKelvarinView::RenderInto(QImage& image) {
         PaintFoot(painter,
                   QStringLiteral("Meter lost at %1")
                       .arg(QString::fromStdString(FormatTimeLabel(m_channel.LostAt(), 0))));
-    else if (state == LinkState::Connecting)
-        PaintFoot(painter,
-                  QStringLiteral("Waiting for the meter on %1")
-                      .arg(QFile::decodeName(QByteArray::fromStdString(config.m_strPort))));
+    else if (waiting)
+        PaintFoot(painter, QStringLiteral("Waiting for the meter"));
 }
 
 void CKelvarinView::PaintFoot(QPainter& painter, const QString& text) {

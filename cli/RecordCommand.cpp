@@ -41,8 +41,9 @@ std::vector<CChannelConfig> ListDetectors(const std::vector<std::string>& ports,
     if (named)
         for (size_t i = 0; i < ports.size(); ++i)
             if (!probes[i].opened)
-                std::fprintf(err, "%s: cannot open the port: %s", ports[i].c_str(),
-                             probes[i].error.c_str());
+                std::fputs(Protocol::OpenFailureText(ports[i], probes[i].error, probes[i].errorCode)
+                               .c_str(),
+                           err);
     std::vector<CChannelConfig> rows =
         DetectorRowsFromProbe(ports, probes, [err](const std::string& error) {
             std::fprintf(err, "%s; recording it with the default settings\n", error.c_str());
@@ -145,7 +146,8 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
             [&, port = binding.config.m_strPort](const CChannel::Outcome& outcome) {
                 if (!outcome.ok) {
                     std::lock_guard<std::mutex> guard(failureLock);
-                    failures.push_back(port + ": cannot open the port: " + outcome.error);
+                    failures.push_back(
+                        Protocol::OpenFailureText(port, outcome.error, outcome.errorCode));
                 }
                 --pending;
             });

@@ -3,9 +3,9 @@
 // closes the port and makes the link lost; a lost link tries its port again every two seconds and
 // takes the meter back when the same serial number answers, with the settings it had.
 //
-// Poll runs on one thread (the pane's polling thread, or kelvarin-cli's loop); the state may be
-// read from any thread. The owner opens the port and calls SetConnected, and keeps Poll from
-// running meanwhile; SetClosed may come from another thread at any time.
+// Poll runs on one thread (a channel's worker); the state may be read from any thread. The owner
+// opens the port and calls SetConnected on that thread; SetConnecting and SetClosed may come from
+// another thread at any time.
 
 #include "link/DetectorProtocol.h"
 #include "link/MeterStream.h"
@@ -27,7 +27,7 @@ class CMeterLink {
 public:
     explicit CMeterLink(ComAccess& port);
 
-    // The owner is opening `portName` and starting its meter.
+    // The owner is about to open `portName` and start its meter.
     void SetConnecting(const std::string& portName);
     // The owner opened `portName` and started the meter.
     void SetConnected(const std::string& portName);

@@ -264,6 +264,26 @@ TEST(Channel, CloseAndDestructionInTheMiddleOfAnExchangeArePrompt) {
     EXPECT_TRUE(WaitUntil([&] { return !meter.IsStreaming(); }));
 }
 
+// Closed and bound again while the meter streams: the requests follow each other on the worker,
+// the meter is stopped, then set and started again, and the stream comes back.
+TEST(Channel, ClosedAndBoundAgainWhileStreaming) {
+    CMeterSimulator meter(Steady("KC1008", 200));
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+    CChannel channel;
+    const CChannelConfig config = Record(meter.PortPath(), "KC1008");
+    channel.RequestConnect(config, false);
+    ASSERT_TRUE(WaitUntil([&] { return channel.ReadingCount() > 10; }));
+    meter.ClearLogs();
+    channel.RequestClose();
+    channel.RequestConnect(config, false);
+    EXPECT_TRUE(channel.IsBound());
+    const uint64_t count = channel.ReadingCount();
+    ASSERT_TRUE(WaitUntil([&] { return channel.ReadingCount() > count + 10; }));
+    EXPECT_EQ(Received(meter), "*CSU*PWC 1064*CAU");
+    EXPECT_TRUE(channel.IsConnected());
+}
+
 TEST(Channel, AlarmLatchesBeyondTheLevelsOnly) {
     CChannel channel;
     CChannelConfig config;

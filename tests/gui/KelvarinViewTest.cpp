@@ -93,7 +93,10 @@ private slots:
         QVERIFY(view.IsBound());
         QVERIFY(!view.IsConnected());
         const QRgb red = qRgb(255, 0, 0);
-        QVERIFY(CountColour(view.Render(), QRect(0, 260, 400, 40), red) > 20); // "Waiting..."
+        QImage image = view.Render();
+        QVERIFY(CountColour(image, QRect(0, 260, 400, 40), red) > 20); // "Waiting..."
+        QVERIFY(CountColour(image, QRect(0, 60, 400, 200), qRgb(150, 150, 150)) > 500);
+        QCOMPARE(CountColour(image, QRect(0, 60, 400, 200), qRgb(0, 0, 0)), 0); // no reading
         QTRY_VERIFY_WITH_TIMEOUT(channel.ReadingCount() > 5, 5000);
         QCOMPARE(CountColour(view.Render(), QRect(0, 0, 400, 300), red), 0);
 
@@ -103,7 +106,7 @@ private slots:
             view.OnCommand(mode);
             meter.Replug(1000);
             QTRY_VERIFY_WITH_TIMEOUT(view.IsLost(), 1000);
-            QImage image = view.Render();
+            image = view.Render();
             // The value in grey, nowhere in black (the graph display's is a line of small type).
             const bool graph = mode == Command::GraphicDisplay;
             const QRect valueArea = graph ? QRect(100, 8, 200, 18) : QRect(0, 60, 400, 200);
