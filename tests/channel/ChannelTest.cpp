@@ -5,6 +5,7 @@
 #include "channel/Channel.h"
 #include "detectors/ChannelConfigFile.h"
 #include "sim/MeterSimulator.h"
+#include "support/SteadyMeter.h"
 #include "support/TempHome.h"
 #include "support/WaitUntil.h"
 
@@ -26,21 +27,7 @@ using Clock = std::chrono::steady_clock;
 TempHome g_home;
 
 MeterProfile Steady(const std::string& serial, double rate = 40) {
-    MeterProfile profile;
-    profile.name = "KLV-CHAN";
-    profile.serialReply = "S/N " + serial;
-    profile.nominalWatts = 1.5e-3;
-    profile.readingsPerSecond = rate;
-    profile.noise = 0;
-    profile.drift = false;
-    return profile;
-}
-
-std::string Received(const CMeterSimulator& meter) {
-    std::string text;
-    for (const ReceivedByte& b : meter.ReceivedBytes())
-        text += b.byte;
-    return text;
+    return SteadyProfile("KLV-CHAN", serial, rate);
 }
 
 CChannelConfig Record(const std::string& port, const std::string& serial) {
@@ -88,7 +75,7 @@ TEST(Channel, ConnectsWithoutWaitingAndCalibratesTheStream) {
 
     const auto bytes = meter.ReceivedBytes();
     ASSERT_GE(bytes.size(), 13u);
-    EXPECT_EQ(Received(meter).substr(0, 13), "*PWC 1064*CAU");
+    EXPECT_EQ(ReceivedText(meter).substr(0, 13), "*PWC 1064*CAU");
     EXPECT_GE(bytes[9].timeMs - bytes[8].timeMs, 195); // 200 ms between the two commands
 
     const float expected = 2.0f * 1.5e-3f + 0.5f;
@@ -149,7 +136,7 @@ TEST(Channel, AConfigurationDuringAStreamKeepsItsPacingAndTheStreamGoesOn) {
     EXPECT_EQ(channel.GraphSnapshot().m_fLevelLowLine, 1e-3f);
 
     ASSERT_TRUE(WaitUntil([&] { return finished == 2; }));
-    EXPECT_EQ(Received(meter), "*PWC 1550*ANF*PWC  633*ANT");
+    EXPECT_EQ(ReceivedText(meter), "*PWC 1550*ANF*PWC  633*ANT");
     const auto bytes = meter.ReceivedBytes();
     EXPECT_GE(bytes[9].timeMs - bytes[8].timeMs, 195);
     EXPECT_EQ(meter.Wavelength(), 633);
@@ -243,7 +230,7 @@ TEST(Channel, CloseAndDestructionInTheMiddleOfAnExchangeArePrompt) {
         EXPECT_TRUE(closed.get_future().get().ok);
         EXPECT_LT(MsSince(asked), 200);
         EXPECT_FALSE(channel.IsBound());
-        EXPECT_EQ(Received(meter), "*CSU") << "the wavelength was never sent";
+        EXPECT_EQ(ReceivedText(meter), "*CSU") << "the wavelength was never sent";
         (void)connected.get_future().get();
     }
 
@@ -256,11 +243,11 @@ TEST(Channel, CloseAndDestructionInTheMiddleOfAnExchangeArePrompt) {
     CChannelConfig config = channel->Config();
     config.m_nWavelength = 800;
     channel->RequestConfigure(config);
-    ASSERT_TRUE(WaitUntil([&] { return Received(meter).size() >= 9; })); // in the 200 ms wait
+    ASSERT_TRUE(WaitUntil([&] { return ReceivedText(meter).size() >= 9; })); // in the 200 ms wait
     const auto asked = Clock::now();
     channel.reset();
     EXPECT_LT(MsSince(asked), 200);
-    EXPECT_EQ(Received(meter), "*PWC  800*CSU") << "no anticipation after the cut, then a stop";
+    EXPECT_EQ(ReceivedText(meter), "*PWC  800*CSU") << "no anticipation after the cut, then a stop";
     EXPECT_TRUE(WaitUntil([&] { return !meter.IsStreaming(); }));
 }
 
@@ -280,7 +267,7 @@ TEST(Channel, ClosedAndBoundAgainWhileStreaming) {
     EXPECT_TRUE(channel.IsBound());
     const uint64_t count = channel.ReadingCount();
     ASSERT_TRUE(WaitUntil([&] { return channel.ReadingCount() > count + 10; }));
-    EXPECT_EQ(Received(meter), "*CSU*PWC 1064*CAU");
+    EXPECT_EQ(ReceivedText(meter), "*CSU*PWC 1064*CAU");
     EXPECT_TRUE(channel.IsConnected());
 }
 

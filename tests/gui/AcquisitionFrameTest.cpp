@@ -11,6 +11,7 @@
 #include "sim/MeterSimulator.h"
 #include "support/ModalDialogs.h"
 #include "support/ReadFile.h"
+#include "support/SteadyMeter.h"
 #include "support/TempHome.h"
 
 #include <QAction>
@@ -31,14 +32,7 @@ namespace {
 TempHome g_home;
 
 MeterProfile Steady(const std::string& serial, double watts) {
-    MeterProfile profile;
-    profile.name = "KLV-ACQ";
-    profile.serialReply = "S/N " + serial;
-    profile.nominalWatts = watts;
-    profile.readingsPerSecond = 20;
-    profile.noise = 0;
-    profile.drift = false;
-    return profile;
+    return SteadyProfile("KLV-ACQ", serial, 20, watts);
 }
 
 void Type(QWidget* dialog, const char* edit, const QString& text) {

@@ -8,6 +8,7 @@
 #include "res/CommandIds.h"
 #include "sim/MeterSimulator.h"
 #include "support/ModalDialogs.h"
+#include "support/SteadyMeter.h"
 #include "support/TempHome.h"
 
 #include <QApplication>
@@ -24,14 +25,7 @@ namespace {
 TempHome g_home; // before any settings are read
 
 MeterProfile Steady(const std::string& serial, double rate = 40) {
-    MeterProfile profile;
-    profile.name = "KLV-VIEW";
-    profile.serialReply = "S/N " + serial;
-    profile.nominalWatts = 1.5e-3;
-    profile.readingsPerSecond = rate;
-    profile.noise = 0;
-    profile.drift = false;
-    return profile;
+    return SteadyProfile("KLV-VIEW", serial, rate);
 }
 
 CChannelConfig Record(const std::string& port, const std::string& serial) {
@@ -41,13 +35,6 @@ CChannelConfig Record(const std::string& port, const std::string& serial) {
     config.m_strName = "KLV-VIEW";
     config.m_fLevelHigh = 1.0f; // the readings stay inside: no alarm
     return config;
-}
-
-std::string Received(const CMeterSimulator& meter) {
-    std::string text;
-    for (const ReceivedByte& b : meter.ReceivedBytes())
-        text += b.byte;
-    return text;
 }
 
 void Click(QWidget* dialog, const char* name) {
@@ -143,7 +130,7 @@ private slots:
         OnModal([](QWidget* dialog) { Click(dialog, "buttonCancel"); });
         view.OnCommand(Command::ChannelConfiguration);
         QTest::qWait(100);
-        QCOMPARE(Received(meter), std::string());
+        QCOMPARE(ReceivedText(meter), std::string());
         QCOMPARE(configured.count(), 0);
 
         OnModal([](QWidget* dialog) {
@@ -164,7 +151,7 @@ private slots:
         QCOMPARE(graph.m_fLevelHighLine, 2e-3f);
         QCOMPARE(graph.m_fLevelLowLine, 1e-3f);
         QCOMPARE(channel.Config().m_nWavelength, 532);
-        QTRY_COMPARE(Received(meter), std::string("*PWC  532*ANF"));
+        QTRY_COMPARE(ReceivedText(meter), std::string("*PWC  532*ANF"));
 
         // Graphic display: a double click in the plot does nothing, outside it sets the scales.
         view.resize(800, 600);
@@ -205,8 +192,8 @@ private slots:
         view.OnCommand(Command::ClosePort);
         QTRY_VERIFY(!view.IsBound());
         QTRY_VERIFY(!meter.IsStreaming());
-        QVERIFY(Received(meter).find("*NAM*SNN*CAU") != std::string::npos);
-        QCOMPARE(Received(meter).substr(Received(meter).size() - 4), std::string("*CSU"));
+        QVERIFY(ReceivedText(meter).find("*NAM*SNN*CAU") != std::string::npos);
+        QCOMPARE(ReceivedText(meter).substr(ReceivedText(meter).size() - 4), std::string("*CSU"));
         qunsetenv("KELVARIN_PORTS");
         qunsetenv("KELVARIN_PORTS_ONLY");
     }
