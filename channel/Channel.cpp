@@ -34,10 +34,16 @@ CChannel::~CChannel() {
         m_worker.join();
 }
 
-void CChannel::Post(std::function<Outcome()> work, Done done) {
+void CChannel::Post(std::function<Outcome()> work, Done done, const std::string& bindPort) {
     {
+        // Under the queue's lock, so that a close carried out meanwhile sees the bind pending.
         std::lock_guard<std::mutex> guard(m_queueLock);
-        m_requests.push_back({++m_nSequence, std::move(work), std::move(done)});
+        const bool binds = !bindPort.empty();
+        m_requests.push_back({++m_nSequence, std::move(work), std::move(done), binds});
+        if (binds) {
+            ++m_nPendingBinds;
+            m_link.SetConnecting(bindPort);
+        }
     }
     m_wake.notify_all();
 }
@@ -69,10 +75,9 @@ void CChannel::RequestConnect(const CChannelConfig& config, bool showLevels, Don
     }
     // Bound from now on: the frame gives the next detector the next position at once, and the
     // pane says that its meter has not answered yet.
-    m_link.SetConnecting(config.m_strPort);
-    Touch();
     const std::string port = config.m_strPort;
-    Post([this, port] { return Connect(port); }, std::move(done));
+    Post([this, port] { return Connect(port); }, std::move(done), port);
+    Touch();
 }
 
 void CChannel::RequestConfigure(const CChannelConfig& config, Done done) {
@@ -90,9 +95,8 @@ void CChannel::RequestConfigure(const CChannelConfig& config, Done done) {
 }
 
 void CChannel::RequestIdentify(const std::string& portName, Done done) {
-    m_link.SetConnecting(portName);
+    Post([this, portName] { return Identify(portName); }, std::move(done), portName);
     Touch();
-    Post([this, portName] { return Identify(portName); }, std::move(done));
 }
 
 void CChannel::RequestClose(Done done) {
@@ -141,6 +145,8 @@ void CChannel::WorkerProc() {
             if (!m_requests.empty()) {
                 request = std::move(m_requests.front());
                 m_requests.pop_front();
+                if (request.binds)
+                    --m_nPendingBinds;
                 cut = request.sequence < m_nCutBefore;
                 if (request.sequence == m_nCutBefore)
                     m_pacer.Resume(); // the close itself runs at the meter's pace
@@ -282,8 +288,15 @@ CChannel::Outcome CChannel::Identify(const std::string& portName) {
 }
 
 void CChannel::Close() {
-    m_link.SetClosed();
     Protocol::CloseMeter(m_port);
+    {
+        // Bound again already (a connect asked after this close): it stays bound while it waits.
+        std::lock_guard<std::mutex> guard(m_queueLock);
+        if (m_nPendingBinds > 0)
+            m_link.SetConnecting(m_link.PortName());
+        else
+            m_link.SetClosed();
+    }
     Touch();
 }
 

@@ -147,9 +147,12 @@ private:
         uint64_t sequence = 0;
         std::function<Outcome()> work;
         Done done;
+        bool binds = false; // a connect or identify: the channel is bound from its request on
     };
 
-    void Post(std::function<Outcome()> work, Done done);
+    // `bindPort` not empty: a connect or identify, after which the channel is bound (connecting
+    // to that port) from the moment it is asked.
+    void Post(std::function<Outcome()> work, Done done, const std::string& bindPort = {});
     void WorkerProc();
     void PollOnce();
     void Tell(ChannelEvent event, const std::string& detail);
@@ -197,6 +200,7 @@ private:
     std::deque<Request> m_requests;
     uint64_t m_nSequence = 0;
     uint64_t m_nCutBefore = 0; // requests made before this one are dropped
+    int m_nPendingBinds = 0;   // connect and identify requests not yet begun
     bool m_bStop = false;
     std::thread m_worker; // last: started once everything above exists
 };
