@@ -38,15 +38,4 @@ TEST(ProtocolWithSimulator, ProbePacesEveryByteAndReadsTheIdentification) {
     EXPECT_GE(bytes[4].timeMs - bytes[3].timeMs, 100 - 2);
 }
 
-TEST(ProtocolWithSimulator, ShortSerialReplyGivesNoSerialNumber) {
-    MeterProfile profile = DefaultMeterProfile(1);
-    profile.serialReply = "S/N";
-    CMeterSimulator meter(profile);
-    std::string error;
-    ASSERT_TRUE(meter.Start(error)) << error;
-    const Protocol::ProbeResult probe = Protocol::ProbePort(meter.PortPath());
-    EXPECT_EQ(probe.name, profile.name);
-    EXPECT_EQ(probe.serial, "");
-}
-
 } // namespace
