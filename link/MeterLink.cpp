@@ -54,14 +54,17 @@ LinkEvent CMeterLink::Poll(float gain, float offset, const std::function<void(fl
 }
 
 bool CMeterLink::SetLost(const std::string& reason) {
-    // Closed by the owner meanwhile: that is no loss.
+    if (m_state.load() != LinkState::Connected)
+        return false;
+    // The time first: whoever sees the link lost reads when it was lost (it is shown only then).
+    m_lostAt.store(std::time(nullptr));
+    // Closed or bound anew by the owner meanwhile: that is no loss.
     LinkState expected = LinkState::Connected;
     if (!m_state.compare_exchange_strong(expected, LinkState::Lost))
         return false;
     m_lossReason = reason;
     m_port.Close(); // nothing is sent: nobody is there to hear it
     m_stream.Clear();
-    m_lostAt.store(std::time(nullptr));
     m_lastTryTicks = TickCount();
     return true;
 }
