@@ -305,8 +305,9 @@ void CChannel::Close() {
 void CChannel::OnNewValue(float value) {
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        m_nReadingCount.fetch_add(1, std::memory_order_relaxed);
+        // The value before the count: whoever sees a reading counted reads its value.
         m_fValue.store(value);
+        m_nReadingCount.fetch_add(1, std::memory_order_release);
         // Latched until "Reset Alarms"; a NaN compares false and raises nothing.
         if (value > m_config.m_fLevelHigh || value < m_config.m_fLevelLow)
             m_bAlarm.store(true);

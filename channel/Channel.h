@@ -109,7 +109,7 @@ public:
     bool Alarm() const { return m_bAlarm.load(); }
     void ResetAlarm();
     // Readings taken since the channel was made, whatever was reset since.
-    uint64_t ReadingCount() const { return m_nReadingCount.load(std::memory_order_relaxed); }
+    uint64_t ReadingCount() const { return m_nReadingCount.load(std::memory_order_acquire); }
     // Changes with everything shown other than a reading (link state, record, resets, scales).
     uint32_t Revision() const { return m_nRevision.load(std::memory_order_relaxed); }
 
