@@ -62,8 +62,8 @@ private:
     int Read(void* buffer, uint32_t wanted, int waitMs);
 
     std::atomic<int> m_hCom{-1};
-    // Serialises the descriptor's use against Close: the polling thread reads while the UI
-    // thread writes and closes. Every call under it is short (a 1 ms wait at most).
+    // Serialises the descriptor's use against Close, which may come from another thread than the
+    // channel's worker that reads and writes. Every call under it is short (a 1 ms wait at most).
     mutable std::mutex m_lock;
     char m_szError[kErrorSize] = {};
     int m_nErrorCode = 0;

@@ -6,7 +6,7 @@
 CMeterLink::CMeterLink(ComAccess& port) : m_port(port), m_stream(port, 1.0f, 0.0f) {}
 
 void CMeterLink::SetConnecting(const std::string& portName) {
-    // May come from any thread: the stream is left to the polling thread, which clears it when
+    // May come from any thread: the stream is left to the worker, which clears it when
     // the port is connected.
     {
         std::lock_guard<std::mutex> guard(m_nameLock);

@@ -63,11 +63,11 @@ private:
                         const CExchangePacer& pacer);
 
     ComAccess& m_port;
-    CMeterStream m_stream; // polling thread only
+    CMeterStream m_stream; // the worker only
     std::atomic<LinkState> m_state{LinkState::Closed};
     std::atomic<std::time_t> m_lostAt{0};
-    uint32_t m_lastTryTicks = 0; // polling thread only
-    std::string m_lossReason;    // polling thread only
+    uint32_t m_lastTryTicks = 0; // the worker only
+    std::string m_lossReason;    // the worker only
     mutable std::mutex m_nameLock;
     std::string m_portName;
 };
