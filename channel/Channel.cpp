@@ -207,11 +207,8 @@ void CChannel::LoseOnWriteFailure() {
 
 std::vector<std::string> CChannel::TakeFailures() {
     std::vector<std::string> failures;
-    if (!m_bFailed.load())
-        return failures;
     std::lock_guard<std::mutex> guard(m_failureLock);
     failures.swap(m_failures);
-    m_bFailed.store(false);
     return failures;
 }
 
@@ -225,7 +222,6 @@ CChannel::Outcome CChannel::OpenFailed(const std::string& portName) {
     {
         std::lock_guard<std::mutex> guard(m_failureLock);
         m_failures.push_back(Protocol::OpenFailureText(portName, outcome.error, outcome.errorCode));
-        m_bFailed.store(true);
     }
     return outcome;
 }

@@ -189,7 +189,6 @@ private:
 
     std::mutex m_failureLock;
     std::vector<std::string> m_failures; // under m_failureLock
-    std::atomic<bool> m_bFailed{false};  // m_failures is not empty
 
     std::mutex m_hookLock; // m_onEvent, m_onReading
     OnEvent m_onEvent;

@@ -3,6 +3,7 @@
 #include "channel/Channel.h"
 #include "detectors/ChannelConfig.h"
 #include "detectors/ChannelConfigFile.h"
+#include "detectors/DetectorOrder.h"
 #include "link/ComAccess.h"
 #include "link/DetectorProtocol.h"
 #include "link/NumberText.h"
@@ -15,10 +16,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
-#include <deque>
-#include <functional>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 namespace Cli {
 
@@ -151,13 +151,11 @@ int Probe(const std::vector<std::string>& ports, FILE* out, FILE* err) {
                 status = kFailure;
         }
         CChannelConfig stored;
-        if (!probe.serial.empty()) {
-            std::string error;
-            if (LoadChannelConfigFile(probe.serial, stored, error) == ConfigLoad::Damaged) {
-                std::fprintf(err, "%s\n", error.c_str());
-                status = kFailure;
-            }
-        }
+        stored.m_strSerial = probe.serial;
+        ReadStoredPlace(stored, [&](const std::string& error) {
+            std::fprintf(err, "%s\n", error.c_str());
+            status = kFailure;
+        });
         std::fprintf(out, "%d\t%s\t%s\t%s\t%s\n", stored.m_nPosition, port.c_str(),
                      ToTerminal(probe.name).c_str(), ToTerminal(probe.serial).c_str(),
                      ToTerminal(stored.m_strTitle).c_str());
@@ -187,67 +185,62 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
             std::fprintf(err, "%s; using the default settings\n", error.c_str());
     }
 
-    // The readings come from the channel's worker; this thread prints them.
+    // The readings come from the channel's worker; this thread takes them every 50 ms, as the
+    // worker reads the port, and prints them without holding up the worker.
     struct Shared {
         std::mutex lock;
-        std::condition_variable changed;
-        std::deque<std::pair<Clock::time_point, float>> readings;
+        std::vector<std::pair<Clock::time_point, float>> readings;
         bool connected = false;
-        bool failed = false;
         Clock::time_point openedAt{};
-        std::string failure;
+        std::string failure; // not empty: the stream has ended on it
     } shared;
-    const auto notify = [&shared](const std::function<void()>& change) {
-        {
-            std::lock_guard<std::mutex> guard(shared.lock);
-            change();
-        }
-        shared.changed.notify_all();
-    };
     CChannel channel;
-    channel.SetReadingObserver(
-        [&](float value) { notify([&] { shared.readings.emplace_back(Clock::now(), value); }); });
+    channel.SetReadingObserver([&](float value) {
+        std::lock_guard<std::mutex> guard(shared.lock);
+        shared.readings.emplace_back(Clock::now(), value);
+    });
     channel.SetEventHandler([&](ChannelEvent event, const std::string& detail) {
+        std::lock_guard<std::mutex> guard(shared.lock);
         if (event == ChannelEvent::Lost)
-            notify([&] {
-                shared.failed = true;
-                shared.failure = options.port + ": the meter stopped answering: " + detail;
-            });
+            shared.failure = options.port + ": the meter stopped answering: " + detail;
     });
     channel.RequestConnect(config, false, [&](const CChannel::Outcome& outcome) {
-        notify([&] {
-            shared.connected = true;
-            shared.openedAt = outcome.openedAt;
-            if (!outcome.ok && !outcome.cut) {
-                shared.failed = true;
-                shared.failure =
-                    Protocol::OpenFailureText(options.port, outcome.error, outcome.errorCode);
-            }
-        });
+        std::lock_guard<std::mutex> guard(shared.lock);
+        shared.connected = true;
+        shared.openedAt = outcome.openedAt;
+        if (!outcome.ok && !outcome.cut)
+            shared.failure =
+                Protocol::OpenFailureText(options.port, outcome.error, outcome.errorCode);
     });
-    // Times count from the moment the port was open, when the channel's graph started.
-    Clock::time_point connected = Clock::now();
 
     CStatistics stats;
     stats.Reset();
     stats.m_bEnabled = true;
     float current = 0.0f;
     long long printed = 0;
+    // Times count from the moment the port was open, when the channel's graph started.
+    Clock::time_point connected{};
     Clock::time_point lastReading = Clock::now();
-    int status = kSuccess;
-    const auto done = [&] { return options.count >= 0 && printed >= options.count; };
-    std::unique_lock<std::mutex> lock(shared.lock);
     bool started = false;
+    int status = kSuccess;
+    std::vector<std::pair<Clock::time_point, float>> taken;
+    std::string failure;
+    const auto done = [&] { return options.count >= 0 && printed >= options.count; };
     while (!done() && !stop.load()) {
-        shared.changed.wait_for(lock, std::chrono::milliseconds(50));
-        if (!started && shared.connected) {
-            started = true;
-            connected = shared.openedAt;
-            lastReading = Clock::now();
+        Protocol::WaitMs(50);
+        {
+            std::lock_guard<std::mutex> guard(shared.lock);
+            taken.swap(shared.readings);
+            failure = shared.failure;
+            if (!started && shared.connected) {
+                started = true;
+                connected = shared.openedAt;
+                lastReading = Clock::now();
+            }
         }
-        while (!shared.readings.empty() && !done()) {
-            const auto [at, value] = shared.readings.front();
-            shared.readings.pop_front();
+        for (const auto& [at, value] : taken) {
+            if (done())
+                break;
             const double t = std::chrono::duration<double>(at - connected).count();
             std::fprintf(out, "%s\t%s\t%s\n", FormatG(t).c_str(), FormatG(value).c_str(),
                          ToTerminal(FormatBigValue(value)).c_str());
@@ -256,9 +249,10 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
             ++printed;
             lastReading = Clock::now();
         }
+        taken.clear();
         std::fflush(out);
-        if (shared.failed) {
-            std::fputs(shared.failure.c_str(), err);
+        if (!failure.empty()) {
+            std::fputs(failure.c_str(), err);
             status = kFailure;
             break;
         }
@@ -271,7 +265,6 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
             break;
         }
     }
-    lock.unlock();
     channel.RequestClose(); // "*CSU" and the port closed, on the channel's worker
     channel.SetReadingObserver({});
     if (options.stats) {

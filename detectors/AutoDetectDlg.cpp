@@ -1,6 +1,5 @@
 #include "detectors/AutoDetectDlg.h"
 
-#include "detectors/ChannelConfigFile.h"
 #include "detectors/ConfigDamageReport.h"
 #include "detectors/DetectorOrder.h"
 #include "detectors/PositionDlg.h"
@@ -228,23 +227,12 @@ void CAutoDetectDlg::RebuildConfigs() {
 void CAutoDetectDlg::ReadStoredConfigs() {
     const int records = std::min(m_nPortCount, static_cast<int>(m_pConfigs.size()));
     for (int i = 0; i < records; ++i) {
-        const std::string serial = m_pConfigs[static_cast<size_t>(i)].m_strSerial;
-        if (serial.empty())
-            continue;
-        CChannelConfig stored;
-        std::string error;
-        switch (LoadChannelConfigFile(serial, stored, error)) {
-        case ConfigLoad::Loaded:
-            SetText(i, kColPosition, QString::number(stored.m_nPosition));
-            SetText(i, kColTitle, ToQt(stored.m_strTitle));
-            break;
-        case ConfigLoad::Damaged:
-            // Still listed with "-1": it is connected with default settings.
-            ReportConfigDamageOnce(this, error);
-            break;
-        case ConfigLoad::Missing:
-            break; // first use of this head
-        }
+        CChannelConfig& record = m_pConfigs[static_cast<size_t>(i)];
+        // A damaged file leaves the detector listed with "-1": it is connected with defaults.
+        ReadStoredPlace(record,
+                        [this](const std::string& error) { ReportConfigDamageOnce(this, error); });
+        SetText(i, kColPosition, QString::number(record.m_nPosition));
+        SetText(i, kColTitle, ToQt(record.m_strTitle));
     }
 }
 

@@ -39,6 +39,26 @@ std::string DefaultPositionTitle(int positionIndex) {
     return "Position_" + std::to_string(positionIndex + 1);
 }
 
+void ReadStoredPlace(CChannelConfig& row,
+                     const std::function<void(const std::string& error)>& onDamaged) {
+    if (row.m_strSerial.empty())
+        return;
+    CChannelConfig stored;
+    std::string error;
+    switch (LoadChannelConfigFile(row.m_strSerial, stored, error)) {
+    case ConfigLoad::Loaded:
+        row.m_nPosition = stored.m_nPosition;
+        row.m_strTitle = stored.m_strTitle;
+        break;
+    case ConfigLoad::Damaged:
+        if (onDamaged)
+            onDamaged(error);
+        break;
+    case ConfigLoad::Missing:
+        break; // first use of this head
+    }
+}
+
 std::vector<CChannelConfig>
 DetectorRowsFromProbe(const std::vector<std::string>& ports,
                       const std::vector<DetectorProtocol::ProbeResult>& probes,
@@ -51,22 +71,7 @@ DetectorRowsFromProbe(const std::vector<std::string>& ports,
             row.m_strName = probes[i].name;
             row.m_strSerial = probes[i].serial;
         }
-        if (row.m_strSerial.empty())
-            continue;
-        CChannelConfig stored;
-        std::string error;
-        switch (LoadChannelConfigFile(row.m_strSerial, stored, error)) {
-        case ConfigLoad::Loaded:
-            row.m_nPosition = stored.m_nPosition;
-            row.m_strTitle = stored.m_strTitle;
-            break;
-        case ConfigLoad::Damaged:
-            if (onDamaged)
-                onDamaged(error);
-            break;
-        case ConfigLoad::Missing:
-            break; // first use of this head
-        }
+        ReadStoredPlace(row, onDamaged);
     }
     return rows;
 }

@@ -28,6 +28,12 @@ std::string DefaultPositionTitle(int positionIndex);
 // Only the first rows of the list carry their columns into the records bound to positions.
 inline constexpr size_t kAssignableRows = 8;
 
+// The position and title stored for the serial number of `row`, put into it; a row without a
+// serial number, or whose serial number has no file, is left as it is. `onDamaged` is told the
+// message of a stored file that cannot be read (the row is then left as it is too).
+void ReadStoredPlace(CChannelConfig& row,
+                     const std::function<void(const std::string& error)>& onDamaged);
+
 // The rows of the list after a probe, one per port in port order: the port, the name and serial
 // number its meter gave, and for each serial number the position and title stored for it ("-1"
 // and no title when none is). `onDamaged` is told the message of each stored file that cannot be

@@ -67,7 +67,8 @@ bool ApplyWavelengthAndStart(ComAccess& port, int wavelengthNm,
 bool ApplyConfiguration(ComAccess& port, int wavelengthNm, bool anticipation,
                         const CExchangePacer& pacer = CExchangePacer::Uncut());
 // "*NAM", 100 ms, read the name; "*SNN", 100 ms, read the serial number. Both are stored as
-// received (no trimming). The caller keeps its polling thread from reading meanwhile.
+// received (no trimming). Nothing else may read the port meanwhile (the channel's worker runs it
+// between two reads of the stream).
 bool ReadIdentification(ComAccess& port, std::string& name, std::string& serial,
                         const CExchangePacer& pacer = CExchangePacer::Uncut());
 // "*CAU", then 200 ms.
