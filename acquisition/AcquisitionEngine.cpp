@@ -74,6 +74,18 @@ AcquisitionEnd CAcquisitionRun::Run(std::atomic<bool>& running) {
     uint64_t next = t0;
     if (!running.load())
         return AcquisitionEnd::Stopped;
+    // Running in the tally from the first line to the last, however the run ends.
+    struct TallyRunning {
+        CAcquisitionTally* tally;
+        explicit TallyRunning(CAcquisitionTally* t) : tally(t) {
+            if (tally)
+                tally->running.store(true);
+        }
+        ~TallyRunning() {
+            if (tally)
+                tally->running.store(false);
+        }
+    } tallyRunning(m_pTally);
     for (;;) {
         const uint64_t now = m_clock.MonotonicMs();
         if (now >= next) {
@@ -111,6 +123,8 @@ void CAcquisitionRun::WriteTick() {
     std::string error;
     if (m_writer.Append(m_line, error)) {
         m_nLines.fetch_add(1);
+        if (m_pTally)
+            m_pTally->lines.fetch_add(1);
         return;
     }
     // Reported once; the next ticks keep trying and the lines that can be written are.

@@ -65,6 +65,13 @@ inline bool ScheduledStartDue(std::time_t now, std::time_t start) {
 
 enum class AcquisitionEnd { Completed, Stopped };
 
+// What a program's runs have done, for whoever watches it from another thread (the metrics
+// page): whether one records now, and the lines written by all of them.
+struct CAcquisitionTally {
+    std::atomic<bool> running{false};
+    std::atomic<uint64_t> lines{0};
+};
+
 // One run, from its file created with its header to its last line.
 class CAcquisitionRun {
 public:
@@ -87,6 +94,8 @@ public:
     AcquisitionEnd Run(std::atomic<bool>& running);
 
     void SetFailureReport(FailureReport report) { m_report = std::move(report); }
+    // Counted in `tally` (which must outlive the run) from Run on.
+    void SetTally(CAcquisitionTally* tally) { m_pTally = tally; }
     uint64_t LinesWritten() const { return m_nLines.load(); }
     // The latest a line was written after its tick, in milliseconds, over the run so far.
     uint64_t WorstLatenessMs() const { return m_nWorstLateMs.load(); }
@@ -103,6 +112,7 @@ private:
     CAcquisitionFileWriter m_writer;
     std::string m_strFile;
     FailureReport m_report;
+    CAcquisitionTally* m_pTally = nullptr;
     bool m_bReported = false;
     std::vector<float> m_readings;
     std::string m_line;

@@ -303,10 +303,15 @@ void CChannel::OnNewValue(float value) {
         std::lock_guard<std::mutex> guard(m_lock);
         // The value before the count: whoever sees a reading counted reads its value.
         m_fValue.store(value);
+        m_fLastReadingTime.store(
+            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                .count());
         m_nReadingCount.fetch_add(1, std::memory_order_release);
         // Latched until "Reset Alarms"; a NaN compares false and raises nothing.
-        if (value > m_config.m_fLevelHigh || value < m_config.m_fLevelLow)
-            m_bAlarm.store(true);
+        if (value > m_config.m_fLevelHigh || value < m_config.m_fLevelLow) {
+            if (!m_bAlarm.exchange(true))
+                m_nAlarmTrips.fetch_add(1);
+        }
         if (!m_bAcquiring.load())
             AppendSampleLocked(value);
         m_stats.AddSample(value);

@@ -110,6 +110,11 @@ public:
     void ResetAlarm();
     // Readings taken since the channel was made, whatever was reset since.
     uint64_t ReadingCount() const { return m_nReadingCount.load(std::memory_order_acquire); }
+    // Times the alarm latched since the channel was made: a latch reset before anyone looked
+    // still counts.
+    uint64_t AlarmTrips() const { return m_nAlarmTrips.load(); }
+    // Unix time in seconds of the latest reading, 0 before the first.
+    double LastReadingTime() const { return m_fLastReadingTime.load(); }
     // Changes with everything shown other than a reading (link state, record, resets, scales).
     uint32_t Revision() const { return m_nRevision.load(std::memory_order_relaxed); }
 
@@ -178,6 +183,8 @@ private:
     std::atomic<bool> m_bAcquiring{false};
     std::atomic<int> m_nGraphMaxPoints{2000};
     std::atomic<uint64_t> m_nReadingCount{0};
+    std::atomic<uint64_t> m_nAlarmTrips{0};
+    std::atomic<double> m_fLastReadingTime{0.0};
     std::atomic<uint32_t> m_nRevision{0};
 
     mutable std::mutex m_lock; // m_config, m_graph, m_stats, m_dwStartTicks, m_bScaleFollowsData

@@ -9,6 +9,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation2 xvfb xauth
   dpkg-dev file help2man lintian desktop-file-utils appstream
+  prometheus-cpp-dev libcivetweb-dev prometheus
 )
 
 missing=()
