@@ -21,7 +21,8 @@ CKelvarinApp::~CKelvarinApp() {
     m_demoLab.reset();
 }
 
-bool CKelvarinApp::InitInstance(int demoMeters, QString& error) {
+bool CKelvarinApp::InitInstance(int demoMeters, const std::optional<MetricsEndpoint>& metrics,
+                                QString& error) {
     if (demoMeters > 0) {
         m_demoLab = std::make_unique<CDemoLab>();
         std::string why;
@@ -43,6 +44,7 @@ bool CKelvarinApp::InitInstance(int demoMeters, QString& error) {
     // The fading laser's pane shows its graph, so its fall is seen as it happens.
     if (demoMeters > CDemoLab::kFadingMeter)
         m_pMainFrame->GetView(CDemoLab::kFadingMeter)->OnCommand(Command::GraphicDisplay);
+    m_pMainFrame->StartMetrics(metrics);
     m_pMainFrame->show();
     return true;
 }

@@ -1,9 +1,12 @@
 #pragma once
 // The application: its profile key, its single document and main frame, and the demo meters.
 
+#include "monitor/MetricsServer.h"
+
 #include <QApplication>
 
 #include <memory>
+#include <optional>
 
 class CKelvarinDoc;
 class CMainFrame;
@@ -18,8 +21,10 @@ public:
 
     // Starts `demoMeters` simulated meters first (0 for none; their ports are listed before the
     // system's, their configurations kept in a folder of the run's own), then the document and
-    // the main frame. False with `error` when the demo cannot start.
-    bool InitInstance(int demoMeters, QString& error);
+    // the main frame, which serves its metrics on `metrics` when given (else as its profile
+    // says). False with `error` when the demo cannot start.
+    bool InitInstance(int demoMeters, const std::optional<MetricsEndpoint>& metrics,
+                      QString& error);
     CMainFrame* MainFrame() const { return m_pMainFrame.get(); }
     void OnFileNew();
 

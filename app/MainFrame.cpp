@@ -23,6 +23,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 
 #include <algorithm>
@@ -146,6 +147,13 @@ CMainFrame::CMainFrame(CKelvarinDoc* document, QWidget* parent)
         m_wndSplitter->SetRowInfo(r, (hc - 45) / 2, 0);
     m_wndSplitter->RecalcLayout();
 
+    std::vector<MeteredChannel> metered;
+    for (int p = 0; p < kPositions; ++p)
+        metered.push_back({p + 1, m_channels[static_cast<size_t>(p)].get()});
+    m_metrics.SetChannels(std::move(metered));
+    m_metrics.SetAcquisition(&m_acqTally);
+    m_metricsSettings = ReadMetricsSettings(); // served from StartMetrics, when asked
+
     m_statusTimer.setInterval(kStatusPeriodMs);
     connect(&m_statusTimer, &QTimer::timeout, this, &CMainFrame::OnStatusTimer);
     m_statusTimer.start();
@@ -160,6 +168,10 @@ CMainFrame::CMainFrame(CKelvarinDoc* document, QWidget* parent)
 }
 
 CMainFrame::~CMainFrame() {
+    // No scrape reads a channel or the tally from here on.
+    m_metricsServer.Stop();
+    m_metrics.SetChannels({});
+    m_metrics.SetAcquisition(nullptr);
     m_statusTimer.stop();
     m_autoDetectTimer.stop();
     // A run in progress ends with its last line whole before the panes it samples go.
@@ -200,6 +212,8 @@ void CMainFrame::CreateMenus() {
     parameters->setObjectName(QStringLiteral("menuParameters"));
     add(parameters, QStringLiteral("Screenshot"), Command::ScreenshotSettings);
     add(parameters, QStringLiteral("Graphical Parameters"), Command::GraphicalParameters);
+    add(parameters, QStringLiteral("Remote Monitoring..."), Command::RemoteMonitoring,
+        QStringLiteral("Serve the readings as metrics for Prometheus"));
 
     QMenu* detectors = menuBar()->addMenu(QStringLiteral("D&etectors"));
     detectors->setObjectName(QStringLiteral("menuDetectors"));
@@ -368,6 +382,9 @@ void CMainFrame::OnCommand(int id) {
         break;
     case Command::GraphicalParameters:
         OnGraphicalParameters();
+        break;
+    case Command::RemoteMonitoring:
+        OnRemoteMonitoring();
         break;
     case Command::CaptureScreen:
         OnCaptureScreen();
@@ -617,6 +634,7 @@ bool CMainFrame::BeginAcquisition(bool startedByHand) {
             for (size_t i = 0; i < channels.size(); ++i)
                 readings[i] = channels[i]->SampleForAcquisition();
         });
+    run->SetTally(&m_acqTally);
     std::string error;
     if (!run->Begin(m_strAcqBaseName, titles, startedByHand, std::time(nullptr), error)) {
         // Nothing was recorded: say so plainly, and the status bar names no file.
@@ -691,6 +709,69 @@ void CMainFrame::OnGraphicalParameters() {
     // Every pane, connected or not; a longer graph is cut to the newest at its next point.
     for (int p = 0; p < kPositions; ++p)
         GetChannel(p).SetGraphMaxPoints(m_nGraphBufferSize);
+}
+
+void CMainFrame::OnRemoteMonitoring() {
+    CMetricsDlg dialog(
+        [this](const MetricsSettings& settings) {
+            const MetricsState state = ApplyMetrics(settings);
+            WriteMetricsSettings(settings); // kept as asked, even if the port is busy just now
+            return state;
+        },
+        this);
+    dialog.m_settings = m_metricsSettings;
+    dialog.m_state = MetricsNow();
+    dialog.exec();
+}
+
+void CMainFrame::StartMetrics(const std::optional<MetricsEndpoint>& commandLine) {
+    MetricsSettings settings = m_metricsSettings;
+    if (commandLine) {
+        settings.enabled = true;
+        settings.endpoint.address = commandLine->address;
+        settings.endpoint.port = commandLine->port;
+    }
+    if (!settings.enabled)
+        return;
+    const MetricsState state = ApplyMetrics(settings);
+    if (!state.url.empty())
+        return;
+    // Told once the window is up, as the other messages of start-up; it goes on meanwhile.
+    const QString text = QString::fromStdString(state.error);
+    QTimer::singleShot(0, this, [this, text] { KelvarinMessageBoxModeless(this, text); });
+}
+
+MetricsState CMainFrame::ApplyMetrics(const MetricsSettings& settings) {
+    const bool same = SameMetricsSettings(settings, m_metricsSettings);
+    m_metricsSettings = settings;
+    if (!settings.enabled) {
+        m_metricsServer.Stop();
+        m_strMetricsError.clear();
+        return MetricsNow();
+    }
+    if (same && m_metricsServer.IsServing())
+        return MetricsNow(); // already serving them: scrapes go on uninterrupted
+    m_strMetricsError.clear();
+    std::string error;
+    if (!CheckMetricsEndpoint(settings.endpoint, error)) {
+        // A damaged profile: the server is never asked to listen somewhere else than said.
+        m_metricsServer.Stop();
+        m_strMetricsError = "Cannot serve metrics on " +
+                            MetricsHostPort(settings.endpoint.address, settings.endpoint.port) +
+                            ": " + error;
+    } else if (!m_metricsServer.Start(settings.endpoint, error)) {
+        m_strMetricsError = error;
+    }
+    return MetricsNow();
+}
+
+MetricsState CMainFrame::MetricsNow() const {
+    MetricsState state;
+    if (m_metricsServer.IsServing())
+        state.url = m_metricsServer.Url();
+    else if (m_metricsSettings.enabled)
+        state.error = m_strMetricsError;
+    return state;
 }
 
 QRect CMainFrame::ClientArea() const {

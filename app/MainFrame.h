@@ -9,6 +9,10 @@
 // every command to a meter, is a request the channel carries out. An acquisition's worker
 // samples the channels itself and writes the file, so it never waits for this thread and closing
 // the window can always stop and join it.
+//
+// The window also serves the metrics page of its eight channels and its acquisitions when asked
+// (the command line or "Remote Monitoring"); the page is read on the server's threads, from the
+// channels and the acquisitions' tally, never from this thread.
 
 #include "acquisition/AcquisitionEngine.h"
 #include "app/PaneGrid.h"
@@ -16,6 +20,9 @@
 #include "detectors/AutoDetectDlg.h"
 #include "detectors/ChannelConfig.h"
 #include "gui/UiThreadQueue.h"
+#include "monitor/MeterMetrics.h"
+#include "monitor/MetricsDlg.h"
+#include "monitor/MetricsServer.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -25,6 +32,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,12 +73,23 @@ public:
     // Settings and screenshots.
     void OnScreenshotSettings();
     void OnGraphicalParameters();
+    void OnRemoteMonitoring();
     void OnCaptureScreen();
     // Saves the picture of the window named for `when`; the message names the file, or says
     // it could not be saved.
     void SaveScreenshotAt(std::time_t when);
     // The window's client area: all but its menu bar.
     QRect ClientArea() const;
+
+    // The exporter of start-up: on `commandLine` when given (for this run, with the password and
+    // TLS files of the profile), else as the profile says. A failure is told once the window
+    // shows, and the window goes on without it.
+    void StartMetrics(const std::optional<MetricsEndpoint>& commandLine);
+    // Puts the settings in effect: starts, stops or restarts the server (not when it already
+    // serves them) and says what it does then.
+    MetricsState ApplyMetrics(const MetricsSettings& settings);
+    MetricsState MetricsNow() const;
+    const CMetricsServer& MetricsServer() const { return m_metricsServer; }
 
     // A recorded file, while live acquisition and polling go on behind.
     void OnPostAnalysis();
@@ -129,6 +148,13 @@ private:
     // One channel per position, for the frame's whole life: the panes show them, the acquisition
     // samples them; they go after the panes and the acquisition worker.
     std::array<std::unique_ptr<CChannel>, kPositions> m_channels;
+    // The metrics page of the channels (positions 1 to 8) and of every run's tally, and its
+    // server, which goes (stopped, no scrape under way) before them; the runs go before the tally.
+    CAcquisitionTally m_acqTally;
+    CMeterMetrics m_metrics;
+    CMetricsServer m_metricsServer{m_metrics};
+    MetricsSettings m_metricsSettings;    // in effect
+    std::string m_strMetricsError;        // why the exporter does not serve while it should
     std::vector<CChannel*> m_acqChannels; // the channels of the run, in header order
     uint64_t m_nAcqRun = 0;               // number of the latest run
     CUiThreadQueue m_uiQueue;             // what the worker tells this thread

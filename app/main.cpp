@@ -1,10 +1,12 @@
 // kelvarin: watches up to eight laser power meters at once.
 
 #include "app/KelvarinApp.h"
+#include "monitor/MetricsServer.h"
 #include "res/HelpText.h"
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
@@ -18,6 +20,11 @@ const char kHelp[] =
     "Options:\n"
     "  --demo N     start N simulated meters (1 to 8) inside the application, with settings\n"
     "               of their own in a temporary folder, and list their ports first\n"
+    "  --metrics [ADDR:]PORT\n"
+    "               serve the metrics page for Prometheus on ADDR:PORT for this run (ADDR\n"
+    "               127.0.0.1 unless given), with the password and TLS files set in\n"
+    "               Parameters > Remote Monitoring; the exporter is off unless asked here or\n"
+    "               in that dialog, whose port is 10640 at first\n"
     "  -h, --help   show this help and exit\n"
     "  --version    show the version and exit\n"
     "\n"
@@ -28,7 +35,7 @@ const char kHelp[] =
     "Files:\n"
     "  $KELVARIN_HOME/Kelvarin/SERIAL.dat  the stored settings of each detector head\n"
     "  ~/.config/Kelvarin/Kelvarin.conf    the window's settings (graph points, screenshot\n"
-    "                                      prefix, last port)\n"
+    "                                      prefix, last port, remote monitoring)\n"
     "\n"
     "Exit status:\n"
     "  0  the window was closed\n"
@@ -36,8 +43,9 @@ const char kHelp[] =
     "  2  the command line was not understood\n";
 
 int Usage() {
-    std::fputs("Usage: kelvarin [--demo N]\n"
-               "  --demo N  start N simulated meters (1 to 8) and list them first\n"
+    std::fputs("Usage: kelvarin [--demo N] [--metrics [ADDR:]PORT]\n"
+               "  --demo N               start N simulated meters (1 to 8) and list them first\n"
+               "  --metrics [ADDR:]PORT  serve the metrics page there (127.0.0.1 by default)\n"
                "More: kelvarin --help\n",
                stderr);
     return 2;
@@ -47,6 +55,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
     int demoMeters = 0;
+    std::optional<MetricsEndpoint> metrics;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--demo") == 0 && i + 1 < argc) {
             char* end = nullptr;
@@ -54,6 +63,14 @@ int main(int argc, char** argv) {
             if (*end != '\0' || n < 1 || n > 8)
                 return Usage();
             demoMeters = static_cast<int>(n);
+        } else if (std::strcmp(argv[i], "--metrics") == 0 && i + 1 < argc) {
+            MetricsEndpoint endpoint;
+            std::string why;
+            if (!ParseMetricsListen(argv[++i], endpoint, why)) {
+                std::fprintf(stderr, "kelvarin: --metrics: %s\n", why.c_str());
+                return Usage();
+            }
+            metrics = endpoint;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             // Answered before any window system is asked: it works without a display.
             std::fputs(kHelp, stdout);
@@ -61,13 +78,13 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("kelvarin %s\n", KELVARIN_VERSION);
             return 0;
-        } else if (std::strcmp(argv[i], "--demo") == 0) {
-            return Usage();
+        } else if (std::strcmp(argv[i], "--demo") == 0 || std::strcmp(argv[i], "--metrics") == 0) {
+            return Usage(); // without its value
         }
     }
     CKelvarinApp app(argc, argv);
     QString error;
-    if (!app.InitInstance(demoMeters, error)) {
+    if (!app.InitInstance(demoMeters, metrics, error)) {
         std::fprintf(stderr, "kelvarin: %s\n", qPrintable(error));
         return 1;
     }

@@ -2,6 +2,8 @@
 // The commands of kelvarin-cli. Each returns the process exit code: 0 success, 1 failure (with a
 // message on the error stream), 2 usage.
 
+#include "monitor/MetricsServer.h"
+
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -32,6 +34,14 @@ struct RecordOptions {
     std::time_t end = 0;
     std::vector<std::string> ports; // empty: every listed port
     int firstReadingWaitMs = 5000;  // how long to wait for every meter's first reading
+    bool serveMetrics = false;      // serve the metrics page of the meters while recording
+    MetricsEndpoint metrics;
+};
+
+// The meters of the ports watched headless: their metrics page served until stopped.
+struct MonitorOptions {
+    MetricsEndpoint metrics;
+    std::vector<std::string> ports; // empty: every listed port
 };
 
 int Ports(FILE* out);
@@ -41,6 +51,8 @@ int Probe(const std::vector<std::string>& ports, FILE* out, FILE* err);
 int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* out, FILE* err);
 // Stops like "Stop Acquisition" when `stop` is set (the last line whole, every meter stopped).
 int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* out, FILE* err);
+// Prints the URL it serves first; serves until `stop` is set, then stops every meter.
+int Monitor(const MonitorOptions& options, const std::atomic<bool>& stop, FILE* out, FILE* err);
 // The figures of the post-analysis panel for each value column of an acquisition file, over
 // [from, to] (seconds after the file's start; a channel's first and last sample when absent).
 struct AnalyzeOptions {

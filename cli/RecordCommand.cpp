@@ -3,23 +3,17 @@
 // window's acquisition file with the same engine.
 
 #include "cli/CliCommands.h"
+#include "cli/MeterBinding.h"
 
 #include "acquisition/AcquisitionEngine.h"
 #include "channel/Channel.h"
-#include "detectors/ChannelConfig.h"
-#include "detectors/ChannelConfigFile.h"
-#include "detectors/DetectorOrder.h"
 #include "link/DetectorProtocol.h"
 #include "link/LocalTime.h"
-#include "link/NumberText.h"
 #include "link/PortList.h"
-#include "link/PortProbe.h"
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -33,49 +27,6 @@ namespace Protocol = DetectorProtocol;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kPollMs = 20;
-
-// The rows of the auto-detection list for `ports`, probed all at once, in list order.
-std::vector<CChannelConfig> ListDetectors(const std::vector<std::string>& ports, bool named,
-                                          FILE* err) {
-    const std::vector<Protocol::ProbeResult> probes = ProbePorts(ports);
-    if (named)
-        for (size_t i = 0; i < ports.size(); ++i)
-            if (!probes[i].opened)
-                std::fputs(Protocol::OpenFailureText(ports[i], probes[i].error, probes[i].errorCode)
-                               .c_str(),
-                           err);
-    std::vector<CChannelConfig> rows =
-        DetectorRowsFromProbe(ports, probes, [err](const std::string& error) {
-            std::fprintf(err, "%s; recording it with the default settings\n", error.c_str());
-        });
-    SortDetectorRows(rows);
-    return rows;
-}
-
-// A meter bound to a position, on its channel. What the channel's worker tells is printed on
-// the error stream as it comes.
-struct BoundMeter {
-    explicit BoundMeter(const CChannelConfig& record, FILE* err) : config(record) {
-        channel.SetEventHandler([this, err](ChannelEvent event, const std::string& detail) {
-            const char* port = config.m_strPort.c_str();
-            if (event == ChannelEvent::Lost) {
-                std::fprintf(err, "%s: the meter stopped answering: %s", port, detail.c_str());
-                std::fprintf(err, "%s: its column keeps its last reading until it answers again\n",
-                             port);
-            } else {
-                std::fprintf(err, "%s: the meter answers again\n", port);
-            }
-        });
-    }
-    const CChannelConfig config;
-    CChannel channel;
-};
-
-void CloseAll(std::vector<std::unique_ptr<BoundMeter>>& meters) {
-    for (auto& meter : meters)
-        meter->channel.RequestClose();
-    meters.clear(); // each channel ends its close and joins its worker
-}
 
 std::string LocalTimeText(std::time_t t) {
     std::tm local{};
@@ -133,38 +84,28 @@ bool ParseLocalDateTime(const std::string& text, std::time_t& t) {
 int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* out, FILE* err) {
     const bool named = !options.ports.empty();
     const std::vector<std::string> list = named ? options.ports : ListSerialPorts();
-    // Bound as the window binds the list after OK, and connected all at once.
-    std::vector<std::unique_ptr<BoundMeter>> meters;
-    std::atomic<size_t> pending{0};
-    std::mutex failureLock;
-    std::vector<std::string> failures;
-    for (const DetectorBinding& binding : BindDetectorRows(ListDetectors(list, named, err), {})) {
-        auto meter = std::make_unique<BoundMeter>(binding.config, err);
-        ++pending;
-        meter->channel.RequestConnect(
-            binding.config, binding.stored,
-            [&, port = binding.config.m_strPort](const CChannel::Outcome& outcome) {
-                if (!outcome.ok) {
-                    std::lock_guard<std::mutex> guard(failureLock);
-                    failures.push_back(
-                        Protocol::OpenFailureText(port, outcome.error, outcome.errorCode));
-                }
-                --pending;
-            });
-        meters.push_back(std::move(meter));
-    }
-    while (pending.load() > 0)
-        Protocol::WaitMs(kPollMs);
-    for (const std::string& failure : failures)
-        std::fputs(failure.c_str(), err);
-    meters.erase(std::remove_if(meters.begin(), meters.end(),
-                                [](const auto& meter) { return !meter->channel.IsBound(); }),
-                 meters.end());
+    // The page serves from the probe on: a port it cannot listen on stops the run first.
+    CAcquisitionTally tally;
+    CMeterMetrics metrics;
+    metrics.SetAcquisition(&tally);
+    CMetricsServer server(metrics);
+    if (options.serveMetrics && !ServeMetrics(server, options.metrics, err))
+        return kFailure;
+    if (server.IsServing())
+        std::fprintf(err, "Serving metrics on %s\n", server.Url().c_str());
+    std::vector<std::unique_ptr<BoundMeter>> meters =
+        BindMeters(list, named, err, "its column keeps its last reading until it answers again");
     if (meters.empty()) {
         std::fprintf(err, "No meter answered on the %zu port%s probed\n", list.size(),
                      list.size() == 1 ? "" : "s");
         return kFailure;
     }
+    metrics.SetChannels(MeteredChannels(meters));
+    // Off the page before the meters go, whichever way the run ends.
+    struct Unshow {
+        CMeterMetrics& metrics;
+        ~Unshow() { metrics.SetChannels({}); }
+    } unshow{metrics};
 
     // The first line holds measured values: wait (a little) for every meter's first reading.
     const auto firstDeadline = Clock::now() + std::chrono::milliseconds(options.firstReadingWaitMs);
@@ -214,6 +155,7 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
                                                      for (size_t i = 0; i < meters.size(); ++i)
                                                          readings[i] = meters[i]->channel.Value();
                                                  });
+    run->SetTally(&tally);
     std::string error;
     const std::time_t started = std::time(nullptr);
     if (!run->Begin(options.prefix, titles, !options.byTime, started, error)) {

@@ -26,7 +26,9 @@ int Usage() {
                "  kelvarin-cli stream PORT [--count N] [--timeout SECONDS] [--stats]\n"
                "  kelvarin-cli record --prefix PATH [--period SECONDS]\n"
                "               (--duration SECONDS | --start \"YYYY-MM-DD HH:MM:SS\"\n"
-               "                --end \"YYYY-MM-DD HH:MM:SS\") [PORT...]\n"
+               "                --end \"YYYY-MM-DD HH:MM:SS\")\n"
+               "                [--metrics [ADDR:]PORT [--metrics-auth FILE]] [PORT...]\n"
+               "  kelvarin-cli monitor [--metrics [ADDR:]PORT] [--metrics-auth FILE] [PORT...]\n"
                "  kelvarin-cli analyze FILE [--from SECONDS] [--to SECONDS]\n"
                "  kelvarin-cli config show SERIAL\n"
                "  kelvarin-cli config set SERIAL name=value...\n"
@@ -49,6 +51,8 @@ const char kHelp[] =
     "  stream PORT        print each calibrated reading: seconds since connection, watts,\n"
     "                     and the value as a pane shows it\n"
     "  record [PORT]...   record the meters that answer into an acquisition file\n"
+    "  monitor [PORT]...  serve the metrics of the meters that answer for Prometheus until\n"
+    "                     stopped; the first line printed is the URL served\n"
     "  analyze FILE       the post-analysis figures of a recorded file, one line per channel\n"
     "  config show SERIAL           print the stored settings of a detector head\n"
     "  config set SERIAL NAME=VALUE...  change stored settings (m_fGain=1.02 m_nWavelength=532)\n"
@@ -62,6 +66,11 @@ const char kHelp[] =
     "  --duration SECONDS  record: for SECONDS from now (default 60)\n"
     "  --start \"YYYY-MM-DD HH:MM:SS\"  record: from this local time (with --end)\n"
     "  --end \"YYYY-MM-DD HH:MM:SS\"    record: up to this local time (with --start)\n"
+    "  --metrics [ADDR:]PORT  monitor, record: serve the metrics page on ADDR (127.0.0.1\n"
+    "                     unless given) and PORT (monitor: 127.0.0.1:10640 by default, a\n"
+    "                     port not taken in Prometheus's list of default port allocations)\n"
+    "  --metrics-auth FILE  monitor, record: ask for the user and password of FILE, whose first\n"
+    "                     line is user:password; FILE must not be readable by other users\n"
     "  --from SECONDS     analyze: from SECONDS after the file's start\n"
     "  --to SECONDS       analyze: up to SECONDS after the file's start\n"
     "  -h, --help         show this help and exit\n"
@@ -70,6 +79,8 @@ const char kHelp[] =
     "PORT is a name under /dev (ttyUSB0) or a device path (/dev/serial/by-id/...). record stops\n"
     "like the window's Stop Acquisition on Ctrl+C or SIGTERM, with its last line whole; a meter\n"
     "unplugged meanwhile keeps its column with its last reading until it answers again.\n"
+    "monitor answers GET /metrics only (read-only) and stops the same way: every meter stopped,\n"
+    "exit 0. A lost meter is shown down, without power, until it answers again on its port.\n"
     "\n" KELVARIN_HELP_ENVIRONMENT "\n"
     "Files:\n"
     "  $KELVARIN_HOME/Kelvarin/SERIAL.dat  the stored settings of each detector head, named\n"
@@ -100,11 +111,59 @@ bool ParseSeconds(const std::string& option, const std::string& value, int32_t& 
     return false;
 }
 
+// --metrics and --metrics-auth with their value at args[i]; advances i. 0 when
+// args[i] is none of them, -1 when it is one with a bad or missing value (told), 1 when taken.
+int TakeMetricsOption(const std::vector<std::string>& args, size_t& i, MetricsEndpoint& endpoint,
+                      bool& given) {
+    const std::string& arg = args[i];
+    if (arg != "--metrics" && arg != "--metrics-auth")
+        return 0;
+    if (i + 1 >= args.size()) {
+        Usage();
+        return -1;
+    }
+    const std::string& value = args[++i];
+    if (arg == "--metrics-auth") {
+        endpoint.authFile = value;
+    } else {
+        std::string error;
+        if (!ParseMetricsListen(value, endpoint, error)) {
+            std::fprintf(stderr, "--metrics: %s\n", error.c_str());
+            return -1;
+        }
+        given = true;
+    }
+    return 1;
+}
+
+int MonitorCommand(const std::vector<std::string>& args) {
+    Cli::MonitorOptions options;
+    bool given = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const int taken = TakeMetricsOption(args, i, options.metrics, given);
+        if (taken < 0)
+            return Cli::kUsage;
+        if (taken > 0)
+            continue;
+        if (!args[i].empty() && args[i][0] != '-')
+            options.ports.push_back(args[i]);
+        else
+            return Usage();
+    }
+    CatchStopSignals();
+    return Cli::Monitor(options, g_stop, stdout, stderr);
+}
+
 int RecordCommand(const std::vector<std::string>& args) {
     Cli::RecordOptions options;
     bool prefix = false, duration = false;
     std::string start, end;
     for (size_t i = 0; i < args.size(); ++i) {
+        const int taken = TakeMetricsOption(args, i, options.metrics, options.serveMetrics);
+        if (taken < 0)
+            return Cli::kUsage;
+        if (taken > 0)
+            continue;
         const std::string& arg = args[i];
         const bool valued = arg == "--prefix" || arg == "--period" || arg == "--duration" ||
                             arg == "--start" || arg == "--end";
@@ -129,6 +188,10 @@ int RecordCommand(const std::vector<std::string>& args) {
         } else {
             return Usage();
         }
+    }
+    if (!options.serveMetrics && !options.metrics.authFile.empty()) {
+        std::fprintf(stderr, "record: --metrics-auth goes with --metrics\n");
+        return Cli::kUsage;
     }
     // By time needs both ends of the window and no duration.
     const bool byTime = !start.empty() || !end.empty();
@@ -240,6 +303,8 @@ int main(int argc, char** argv) {
         return StreamCommand(rest);
     if (command == "record")
         return RecordCommand(rest);
+    if (command == "monitor")
+        return MonitorCommand(rest);
     if (command == "analyze")
         return AnalyzeCommand(rest);
     if (command == "config" && rest.size() >= 2 && !rest[1].empty()) {

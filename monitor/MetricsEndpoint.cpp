@@ -7,13 +7,13 @@
 #include <fstream>
 #include <sys/stat.h>
 
-namespace {
-
 bool IsNumericAddress(const std::string& address) {
     unsigned char buffer[sizeof(struct in6_addr)];
     return inet_pton(AF_INET, address.c_str(), buffer) == 1 ||
            inet_pton(AF_INET6, address.c_str(), buffer) == 1;
 }
+
+namespace {
 
 bool ParsePort(const std::string& text, int& port) {
     if (text.empty() || text.size() > 5)

@@ -1,9 +1,10 @@
 #pragma once
 // The exporter's HTTP server: GET /metrics answers the page of a CMeterMetrics; any other path
 // is 404 and any other method refused. It listens on 127.0.0.1 unless an address is given,
-// optionally asks for a user and password (HTTP basic authentication) and speaks TLS when given
-// a PEM file with a certificate and its key. Idle or half-sent connections time out, and enough
-// threads wait for requests that a few of them never hold up a scrape.
+// optionally asks for a user and password (HTTP basic authentication), and would speak TLS with
+// a PEM file holding a certificate and its key where the server's build can (TlsAvailable). Idle or
+// half-sent connections time out, and enough threads wait for requests that a few of them never
+// hold up a scrape.
 
 #include "monitor/MeterMetrics.h"
 
@@ -20,6 +21,8 @@ struct MetricsEndpoint {
 // "[ADDR:]PORT" ("10640", "0.0.0.0:10640", "[::1]:10640") into `endpoint`'s address and
 // port; false with a message when it is not one.
 bool ParseMetricsListen(const std::string& text, MetricsEndpoint& endpoint, std::string& error);
+// A numeric IPv4 or IPv6 address (no host name: the exporter listens where it is told).
+bool IsNumericAddress(const std::string& address);
 // "ADDR:PORT" as an address is written in a URL (an IPv6 one in brackets).
 std::string MetricsHostPort(const std::string& address, int port);
 

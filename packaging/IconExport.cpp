@@ -1,5 +1,5 @@
 // kelvarin-icons OUTDIR: writes the application icon into OUTDIR/hicolor/SIZE/apps as the desktop's
-// icon theme wants it, from the very QIcon the window shows. Run at build time, offscreen.
+// icon theme wants it, from the very QIcon the window shows. Run when installing, offscreen.
 
 #include "app/AboutDlg.h"
 

@@ -54,6 +54,7 @@ namespace Command {
 // Parameters menu and the screenshot button.
 inline constexpr int ScreenshotSettings = 32861;
 inline constexpr int GraphicalParameters = 32864;
+inline constexpr int RemoteMonitoring = 32865;
 inline constexpr int CaptureScreen = 32849;
 
 } // namespace Command

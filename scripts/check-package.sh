@@ -2,7 +2,9 @@
 # The package stage of the test command: builds the .deb, checks it with lintian (no error),
 # unpacks it into a temporary root (nothing is installed on the machine), runs the unpacked
 # kelvarin-cli, validates the desktop entry and the metainfo, and checks that every option each
-# program's --help names appears in its manual page.
+# program's --help names appears in its manual page, and checks the monitoring examples: the
+# Prometheus configuration, alert rules and their tests with promtool, the systemd unit with
+# systemd-analyze against the unpacked programs.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 deb="$("$root/scripts/package.sh")"
@@ -44,4 +46,26 @@ for program in kelvarin kelvarin-cli kelvarin-sim; do
   done
   man -l "$usr/share/man/man1/$program.1.gz" > /dev/null 2>&1 || gzip -t "$usr/share/man/man1/$program.1.gz"
 done
+examples="$usr/share/doc/kelvarin/examples"
+for file in prometheus.yml kelvarin-alerts.yml kelvarin-alerts.test.yml kelvarin-monitor.service; do
+  [ -s "$examples/$file" ] || { echo "no examples/$file in the package"; exit 1; }
+done
+if command -v promtool > /dev/null; then
+  # As installed: the configuration finds the rules, the tests find them too.
+  promtool check config --lint=all --lint-fatal "$examples/prometheus.yml"
+  promtool test rules "$examples/kelvarin-alerts.test.yml"
+else
+  echo "promtool not found: the monitoring examples are not checked"
+fi
+if command -v systemd-analyze > /dev/null && [ -d /usr/lib/systemd/system ]; then
+  # In the unpacked root, with the system's own units beside it: ExecStart is the package's.
+  mkdir -p "$unpacked/etc/systemd/system" "$unpacked/usr/lib/systemd"
+  cp -a /usr/lib/systemd/system "$unpacked/usr/lib/systemd/"
+  cp "$examples/kelvarin-monitor.service" "$unpacked/etc/systemd/system/"
+  verify="$(systemd-analyze verify --man=no --root="$unpacked" \
+            /etc/systemd/system/kelvarin-monitor.service 2>&1)" && [ -z "$verify" ] ||
+    { echo "$verify"; echo "systemd-analyze verify finds fault with kelvarin-monitor.service"; exit 1; }
+else
+  echo "systemd-analyze not found: kelvarin-monitor.service is not checked"
+fi
 echo "== package: checked"

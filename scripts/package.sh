@@ -6,12 +6,15 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
 build="$root/build-pkg"
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELVARIN_BUILD_TESTS=OFF \
-    -DKELVARIN_BUILD_BENCH=OFF >/dev/null
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 fi
 "$root/scripts/build.sh" "$build" >/dev/null
 rm -rf "$build/package"
-(cd "$build" && cpack -G DEB -B "$build/package" >/dev/null)
+# The install step of cpack makes the manual pages and icons; its own log says why it failed.
+if ! (cd "$build" && cpack -G DEB -B "$build/package" >/dev/null); then
+  find "$build/package/_CPack_Packages" -name InstallOutput.log -exec cat {} + >&2 || true
+  exit 1
+fi
 rm -rf "$build/package/_CPack_Packages"
 debs=("$build"/package/kelvarin_*.deb)
 if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then

@@ -13,7 +13,7 @@ export QT_QPA_PLATFORM=offscreen
 threaded=(kelvarin_link_tests kelvarin_sim_tests kelvarin_channel_tests kelvarin_monitor_tests
           kelvarin_e2e_tests KelvarinViewTest
           AutoDetectDlgTest MainFrameTest AcquisitionFrameTest SettingsAndScreenshotTest
-          PostAnalyseDlgTest)
+          PostAnalyseDlgTest MetricsDlgTest)
 if [ ! -f "$tsan/build.ninja" ]; then
   cmake -S "$root" -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVARIN_WERROR=ON \
     -DKELVARIN_SANITIZE=thread -DKELVARIN_BUILD_BENCH=OFF >/dev/null

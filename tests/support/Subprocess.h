@@ -63,6 +63,8 @@ public:
             kill(m_pid, signal);
     }
 
+    pid_t Pid() const { return m_pid; }
+
     // What the program has written to its standard output so far.
     const std::string& Output() const { return m_result.out; }
 
