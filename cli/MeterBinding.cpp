@@ -84,7 +84,9 @@ std::vector<std::unique_ptr<BoundMeter>> BindMeters(const std::vector<std::strin
     return meters;
 }
 
-void CloseAll(std::vector<std::unique_ptr<BoundMeter>>& meters) {
+void CloseAll(std::vector<std::unique_ptr<BoundMeter>>& meters, CMeterMetrics* shown) {
+    if (shown)
+        shown->SetChannels({});
     for (auto& meter : meters)
         meter->channel.RequestClose();
     meters.clear(); // each channel ends its close and joins its worker

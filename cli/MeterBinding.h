@@ -29,8 +29,9 @@ struct BoundMeter {
 std::vector<std::unique_ptr<BoundMeter>> BindMeters(const std::vector<std::string>& ports,
                                                     bool named, FILE* err,
                                                     const char* lostNote = nullptr);
-// Stops every meter ("*CSU") and closes its port.
-void CloseAll(std::vector<std::unique_ptr<BoundMeter>>& meters);
+// Takes the meters off `shown` (a scrape under way ends first), then stops every meter ("*CSU")
+// and closes its port.
+void CloseAll(std::vector<std::unique_ptr<BoundMeter>>& meters, CMeterMetrics* shown = nullptr);
 // The meters as the metrics page shows them (position 1 to 8).
 std::vector<MeteredChannel> MeteredChannels(const std::vector<std::unique_ptr<BoundMeter>>& meters);
 

@@ -44,10 +44,8 @@ int Monitor(const MonitorOptions& options, const std::atomic<bool>& stop, FILE* 
     while (!stop.load())
         DetectorProtocol::WaitMs(kStopCheckMs);
 
-    // No scrape runs once the server has stopped: then the meters can go.
     server.Stop();
-    metrics.SetChannels({});
-    CloseAll(meters);
+    CloseAll(meters, &metrics);
     return kSuccess;
 }
 

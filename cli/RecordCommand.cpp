@@ -101,11 +101,6 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
         return kFailure;
     }
     metrics.SetChannels(MeteredChannels(meters));
-    // Off the page before the meters go, whichever way the run ends.
-    struct Unshow {
-        CMeterMetrics& metrics;
-        ~Unshow() { metrics.SetChannels({}); }
-    } unshow{metrics};
 
     // The first line holds measured values: wait (a little) for every meter's first reading.
     const auto firstDeadline = Clock::now() + std::chrono::milliseconds(options.firstReadingWaitMs);
@@ -128,7 +123,7 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
         if (!ScheduleByTimeWindow(std::time(nullptr), options.start, options.end)) {
             std::fprintf(err, "The time window ended at %s: nothing to record\n",
                          LocalTimeText(options.end).c_str());
-            CloseAll(meters);
+            CloseAll(meters, &metrics);
             return kFailure;
         }
         while (!stop.load() && !ScheduledStartDue(std::time(nullptr), options.start)) {
@@ -139,7 +134,7 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
 
     if (stop.load()) { // interrupted before the first line: no file
         progress.End();
-        CloseAll(meters);
+        CloseAll(meters, &metrics);
         return kSuccess;
     }
     AcquisitionSettings settings;
@@ -161,7 +156,7 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
     if (!run->Begin(options.prefix, titles, !options.byTime, started, error)) {
         progress.End();
         std::fprintf(err, "%s\n", error.c_str());
-        CloseAll(meters);
+        CloseAll(meters, &metrics);
         return kFailure;
     }
     const std::string file = run->FilePath();
@@ -195,7 +190,7 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
     }
     worker.Stop();
     progress.End();
-    CloseAll(meters);
+    CloseAll(meters, &metrics);
     if (completed.load())
         std::fprintf(out, "Acquistion completed : %s\n", file.c_str());
     return writeFailed.load() ? kFailure : kSuccess;
