@@ -40,8 +40,9 @@ double Since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// One GET /metrics; the bytes of the answer, 0 when there was none.
-size_t Scrape(int port) {
+// One GET /metrics, asking for gzip as Prometheus does when `gzip`; the bytes of the answer,
+// 0 when there was none.
+size_t Scrape(int port, bool gzip) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -49,8 +50,9 @@ size_t Scrape(int port) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     size_t received = 0;
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        const char request[] = "GET /metrics HTTP/1.0\r\n\r\n";
-        if (send(fd, request, sizeof request - 1, MSG_NOSIGNAL) > 0) {
+        const std::string request = std::string("GET /metrics HTTP/1.0\r\n") +
+                                    (gzip ? "Accept-Encoding: gzip\r\n" : "") + "\r\n";
+        if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
             char buffer[16384];
             ssize_t n;
             while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0)
@@ -112,6 +114,7 @@ int main(int argc, char** argv) {
     std::printf("page of 8 meters: %.1f us to build (%zu bytes)\n", Since(start) / pages * 1e6,
                 bytes / pages);
 
+    bool ok = true;
     CMetricsServer server(metrics);
     MetricsEndpoint endpoint;
     endpoint.port = 0;
@@ -119,26 +122,29 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_metrics: %s\n", error.c_str());
         return 1;
     }
-    const double process0 = CpuSeconds(RUSAGE_SELF);
-    const double thread0 = CpuSeconds(RUSAGE_THREAD);
-    start = Clock::now();
-    size_t answered = 0;
-    for (int i = 0; i < scrapes; ++i)
-        answered += Scrape(server.Port()) > 0;
-    const double wall = Since(start);
-    const double busy = CpuSeconds(RUSAGE_SELF) - process0;
-    const double client = CpuSeconds(RUSAGE_THREAD) - thread0;
-    // The channels' own cost over as long without scrapes (this thread sleeps).
-    const double idle0 = CpuSeconds(RUSAGE_SELF);
-    std::this_thread::sleep_for(std::chrono::duration<double>(wall));
-    const double idle = CpuSeconds(RUSAGE_SELF) - idle0;
-    const double perScrape = (busy - client - idle) / scrapes;
-    std::printf("scrape over HTTP: %.3f ms wall; the server's CPU %.1f us per scrape (%zu of %d "
-                "answered)\n",
-                wall / scrapes * 1e3, perScrape * 1e6, answered, scrapes);
-    std::printf("at one scrape per second: %.4f %% of one core\n", perScrape * 100);
+    for (const bool gzip : {false, true}) {
+        const double process0 = CpuSeconds(RUSAGE_SELF);
+        const double thread0 = CpuSeconds(RUSAGE_THREAD);
+        start = Clock::now();
+        size_t answered = 0;
+        for (int i = 0; i < scrapes; ++i)
+            answered += Scrape(server.Port(), gzip) > 0;
+        const double wall = Since(start);
+        const double busy = CpuSeconds(RUSAGE_SELF) - process0;
+        const double client = CpuSeconds(RUSAGE_THREAD) - thread0;
+        // The channels' own cost over as long without scrapes (this thread sleeps).
+        const double idle0 = CpuSeconds(RUSAGE_SELF);
+        std::this_thread::sleep_for(std::chrono::duration<double>(wall));
+        const double idle = CpuSeconds(RUSAGE_SELF) - idle0;
+        const double perScrape = (busy - client - idle) / scrapes;
+        std::printf("scrape over HTTP%s: %.3f ms wall; the server's CPU %.1f us per scrape (%zu "
+                    "of %d answered); at one scrape per second %.4f %% of one core\n",
+                    gzip ? " with gzip" : "", wall / scrapes * 1e3, perScrape * 1e6, answered,
+                    scrapes, perScrape * 100);
+        ok &= answered == static_cast<size_t>(scrapes);
+    }
     server.Stop();
     for (auto& channel : channels)
         channel->RequestClose();
-    return answered == static_cast<size_t>(scrapes) ? 0 : 1;
+    return ok ? 0 : 1;
 }
