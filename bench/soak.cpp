@@ -9,6 +9,10 @@
 // over 1 MB after warm-up, a lost reading, a pane gone wrong, or an acquisition file without
 // exactly D / P + 1 lines of eight readings or with a line more than 50 ms late.
 //
+// With KELVARIN_SOAK_SCRAPE=1 the window also serves its metrics page, scraped every second (with
+// gzip, as Prometheus asks) by a curl loop outside the process, so that the figures include
+// the exporter's cost and nothing of the scraper's.
+//
 //   soak [seconds (600)] [path/to/kelvarin-sim]
 
 #include "acquisition/AcquisitionEngine.h"
@@ -33,6 +37,7 @@
 #include <map>
 #include <memory>
 
+#include <csignal>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -226,9 +231,38 @@ int main(int argc, char** argv) {
     }
     for (int p = 0; p < kMeters; ++p)
         frame.GetView(p)->OnCommand(Command::GraphicDisplay);
+    qint64 scraper = 0;
+    if (qEnvironmentVariableIntValue("KELVARIN_SOAK_SCRAPE") == 1) {
+        MetricsEndpoint endpoint;
+        endpoint.port = 0;
+        frame.StartMetrics(endpoint);
+        const QString url = QString::fromStdString(frame.MetricsServer().Url());
+        if (url.isEmpty()) {
+            std::fprintf(stderr, "soak: the metrics page is not served\n");
+            return 1;
+        }
+        QProcess::startDetached(
+            QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"),
+             QStringLiteral("while sleep 1; do curl -s -o /dev/null -H 'Accept-Encoding: gzip' "
+                            "%1; done")
+                 .arg(url)},
+            QString(), &scraper);
+        std::printf("metrics served on %s, scraped every second\n", qPrintable(url));
+    }
+    struct StopScraper {
+        qint64 pid;
+        ~StopScraper() {
+            if (pid > 0)
+                kill(static_cast<pid_t>(pid), SIGTERM);
+        }
+    } stopScraper{scraper};
 
     StallWatch stalls;
-    RunFor(10000); // warm-up: buffers fill to their caps
+    // Warm-up: buffers fill to their caps; with scrapes, every thread of the metrics server has
+    // served (each keeps the compression buffers of its last scrape, about 270 KB, in its
+    // malloc arena: reached within a minute, flat afterwards).
+    RunFor(scraper > 0 ? 60000 : 10000);
     const double rssWarm = ResidentMiB();
 
     // Graph display with live graphs (each pane drawing its last 2000 readings): the CPU figure.
