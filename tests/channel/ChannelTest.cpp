@@ -269,6 +269,7 @@ TEST(Channel, ClosedAndBoundAgainWhileStreaming) {
     EXPECT_TRUE(channel.IsConnected());
 }
 
+// The alarm latches beyond the levels only, and each latch is counted once.
 TEST(Channel, AlarmLatchesBeyondTheLevelsOnly) {
     CChannel channel;
     CChannelConfig config;
@@ -280,13 +281,16 @@ TEST(Channel, AlarmLatchesBeyondTheLevelsOnly) {
     channel.OnNewValue(NAN);
     EXPECT_FALSE(channel.Alarm());
     channel.OnNewValue(1.0001f);
+    channel.OnNewValue(2.0f);
     EXPECT_TRUE(channel.Alarm());
     channel.OnNewValue(0.5f);
     EXPECT_TRUE(channel.Alarm()); // latched
+    EXPECT_EQ(channel.AlarmTrips(), 1u) << "one latch, however many readings beyond";
     channel.ResetAlarm();
     EXPECT_FALSE(channel.Alarm());
     channel.OnNewValue(-1e-9f);
-    EXPECT_TRUE(channel.Alarm());
+    channel.ResetAlarm(); // reset before anyone looked: the trip still counts
+    EXPECT_EQ(channel.AlarmTrips(), 2u);
 }
 
 TEST(Channel, AcquisitionTakesTheGraphAndTheBufferIsCapped) {

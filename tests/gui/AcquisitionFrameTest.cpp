@@ -9,6 +9,7 @@
 #include "gui/MessageBox.h"
 #include "res/CommandIds.h"
 #include "sim/MeterSimulator.h"
+#include "support/DialogInput.h"
 #include "support/ModalDialogs.h"
 #include "support/ReadFile.h"
 #include "support/SteadyMeter.h"
@@ -33,12 +34,6 @@ TempHome g_home;
 
 MeterProfile Steady(const std::string& serial, double watts) {
     return SteadyProfile("KLV-ACQ", serial, 20, watts);
-}
-
-void Type(QWidget* dialog, const char* edit, const QString& text) {
-    auto* field = dialog->findChild<QLineEdit*>(QLatin1String(edit));
-    field->clear();
-    QTest::keyClicks(field, text);
 }
 
 QAction* ToolAction(CMainFrame& frame, int id) {

@@ -7,6 +7,7 @@
 #include "gui/MessageBox.h"
 #include "res/CommandIds.h"
 #include "sim/MeterSimulator.h"
+#include "support/DialogInput.h"
 #include "support/ModalDialogs.h"
 #include "support/SteadyMeter.h"
 #include "support/TempHome.h"
@@ -35,10 +36,6 @@ CChannelConfig Record(const std::string& port, const std::string& serial) {
     config.m_strName = "KLV-VIEW";
     config.m_fLevelHigh = 1.0f; // the readings stay inside: no alarm
     return config;
-}
-
-void Click(QWidget* dialog, const char* name) {
-    QTest::mouseClick(dialog->findChild<QPushButton*>(QLatin1String(name)), Qt::LeftButton);
 }
 
 int CountColour(const QImage& image, const QRect& area, QRgb colour) {

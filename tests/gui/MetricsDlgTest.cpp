@@ -7,6 +7,7 @@
 #include "gui/MessageBox.h"
 #include "res/CommandIds.h"
 #include "sim/MeterSimulator.h"
+#include "support/DialogInput.h"
 #include "support/HttpClient.h"
 #include "support/ModalDialogs.h"
 #include "support/SteadyMeter.h"
@@ -30,16 +31,6 @@ TempHome g_home; // before any settings are read
 
 QVariant Stored(const char* key) {
     return QSettings("Kelvarin", "Kelvarin").value(QStringLiteral("Metrics/") + key);
-}
-
-void Type(QWidget* dialog, const char* edit, const QString& text) {
-    auto* field = dialog->findChild<QLineEdit*>(QLatin1String(edit));
-    field->clear();
-    QTest::keyClicks(field, text);
-}
-
-void Click(QWidget* dialog, const char* button) {
-    QTest::mouseClick(dialog->findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
 }
 
 // Ticks or unticks the box as a mouse does: on its indicator.

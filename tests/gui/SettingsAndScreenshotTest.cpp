@@ -9,6 +9,7 @@
 #include "detectors/ChannelConfigFile.h"
 #include "gui/MessageBox.h"
 #include "res/CommandIds.h"
+#include "support/DialogInput.h"
 #include "support/LocalTime.h"
 #include "support/ModalDialogs.h"
 #include "support/TempHome.h"
@@ -28,16 +29,6 @@
 namespace {
 
 TempHome g_home; // KELVARIN_HOME and XDG_CONFIG_HOME: no real settings touched
-
-void Type(QWidget* dialog, const char* edit, const QString& text) {
-    auto* field = dialog->findChild<QLineEdit*>(QLatin1String(edit));
-    field->clear();
-    QTest::keyClicks(field, text);
-}
-
-void Click(QWidget* dialog, const char* button) {
-    QTest::mouseClick(dialog->findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
-}
 
 QString Home(const std::string& rest) {
     return QString::fromStdString(g_home.Path() + rest);

@@ -61,6 +61,15 @@ double Number(const std::map<std::string, std::string>& samples, const std::stri
 
 const std::string kLabels = "{position=\"3\",serial=\"KM3001\",title=\"Amplifier\"}";
 
+// A server of `metrics` on 127.0.0.1 and a port the system chooses; its port, 0 when it failed.
+int StartLocal(CMetricsServer& server) {
+    MetricsEndpoint endpoint;
+    endpoint.port = 0;
+    std::string error;
+    EXPECT_TRUE(server.Start(endpoint, error)) << error;
+    return server.Port();
+}
+
 std::string WriteFile(const std::string& name, const std::string& text, mode_t mode) {
     const std::string path = g_home.Path() + "/" + name;
     std::ofstream(path) << text;
@@ -153,26 +162,6 @@ TEST(MetricsPage, ALostMeterIsDownWithoutPowerAndCountersOnlyGrow) {
     unlink(link.c_str());
 }
 
-// Each latch counts once, however many readings stay beyond the levels, and a latch reset
-// between two scrapes still shows in the count.
-TEST(MetricsPage, TheAlarmTripIsCountedOncePerLatch) {
-    CChannel channel;
-    CChannelConfig config;
-    config.m_fLevelLow = 0.0f;
-    config.m_fLevelHigh = 1.0f;
-    channel.SetConfig(config);
-    channel.OnNewValue(2.0f);
-    channel.OnNewValue(3.0f);
-    EXPECT_EQ(channel.AlarmTrips(), 1u);
-    channel.ResetAlarm();
-    channel.OnNewValue(0.5f);
-    EXPECT_EQ(channel.AlarmTrips(), 1u);
-    channel.OnNewValue(-1.0f);
-    channel.ResetAlarm();
-    EXPECT_EQ(channel.AlarmTrips(), 2u);
-    EXPECT_FALSE(channel.Alarm());
-}
-
 TEST(MetricsServer, ListenAddressesAreReadAndCheckedLikeTheUserMeantThem) {
     MetricsEndpoint endpoint;
     std::string error;
@@ -198,11 +187,7 @@ TEST(MetricsServer, AnswersOnlyGetMetricsAndTellsAPortInUse) {
     SKIP_WITHOUT_EXPORTER();
     CMeterMetrics metrics;
     CMetricsServer server(metrics);
-    MetricsEndpoint endpoint;
-    endpoint.port = 0;
-    std::string error;
-    ASSERT_TRUE(server.Start(endpoint, error)) << error;
-    const int port = server.Port();
+    const int port = StartLocal(server);
     ASSERT_GT(port, 0);
     EXPECT_EQ(server.Url(), "http://127.0.0.1:" + std::to_string(port) + "/metrics");
 
@@ -221,6 +206,7 @@ TEST(MetricsServer, AnswersOnlyGetMetricsAndTellsAPortInUse) {
         EXPECT_EQ(refused.body.find("kelvarin_"), std::string::npos) << method;
     }
 
+    std::string error;
     CMetricsServer odd(metrics);
     MetricsEndpoint wrong;
     wrong.port = 65536 + port; // would wrap to the port in use
@@ -229,8 +215,9 @@ TEST(MetricsServer, AnswersOnlyGetMetricsAndTellsAPortInUse) {
                          ": not an IP address and port (0 to 65535)");
 
     CMetricsServer second(metrics);
-    endpoint.port = port;
-    EXPECT_FALSE(second.Start(endpoint, error));
+    MetricsEndpoint taken;
+    taken.port = port;
+    EXPECT_FALSE(second.Start(taken, error));
     EXPECT_EQ(error, "Cannot serve metrics on 127.0.0.1:" + std::to_string(port) +
                          ": Address already in use");
     EXPECT_FALSE(second.IsServing());
@@ -279,11 +266,8 @@ TEST(MetricsServer, IdleAndGarbageConnectionsDoNotHoldUpAScrape) {
     SKIP_WITHOUT_EXPORTER();
     CMeterMetrics metrics;
     CMetricsServer server(metrics);
-    MetricsEndpoint endpoint;
-    endpoint.port = 0;
-    std::string error;
-    ASSERT_TRUE(server.Start(endpoint, error)) << error;
-    const int port = server.Port();
+    const int port = StartLocal(server);
+    ASSERT_GT(port, 0);
     std::vector<int> open;
     for (int i = 0; i < 10; ++i)
         open.push_back(ConnectLocal(port));
