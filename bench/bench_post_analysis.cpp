@@ -4,7 +4,7 @@
 // wheel step and a range change (statistics over the visible samples plus the repaint), each
 // the median of 21. Targets: load at most 0.3 s, paint at most 10 ms, each change at most 20 ms.
 //
-//   bench_post_analysis [rows] [folder]
+//   bench_post_analysis [rows] [folder] [--keep]     --keep leaves the file for other benches
 
 #include "acquisition/AcquisitionFile.h"
 #include "acquisition/AcquisitionReader.h"
@@ -143,7 +143,8 @@ int main(int argc, char** argv) {
         window.RecomputeStatistics(true);
         window.Render();
     });
-    std::filesystem::remove(path);
+    if (!(argc > 3 && std::string(argv[3]) == "--keep"))
+        std::filesystem::remove(path);
 
     std::printf("post-analysis: %ld rows of 8 channels, %.1f MB\n", rows,
                 static_cast<double>(bytes) / 1e6);
