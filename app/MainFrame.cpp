@@ -752,16 +752,10 @@ MetricsState CMainFrame::ApplyMetrics(const MetricsSettings& settings) {
     if (same && m_metricsServer.IsServing())
         return MetricsNow(); // already serving them: scrapes go on uninterrupted
     m_strMetricsError.clear();
+    // A damaged profile's address or port is refused by the server itself.
     std::string error;
-    if (!CheckMetricsEndpoint(settings.endpoint, error)) {
-        // A damaged profile: the server is never asked to listen somewhere else than said.
-        m_metricsServer.Stop();
-        m_strMetricsError = "Cannot serve metrics on " +
-                            MetricsHostPort(settings.endpoint.address, settings.endpoint.port) +
-                            ": " + error;
-    } else if (!m_metricsServer.Start(settings.endpoint, error)) {
+    if (!m_metricsServer.Start(settings.endpoint, error))
         m_strMetricsError = error;
-    }
     return MetricsNow();
 }
 

@@ -46,15 +46,6 @@ bool ReadPort(const QLineEdit* edit, int& port) {
     return true;
 }
 
-std::string AddressProblem(const std::string& address) {
-    // The listen parser is the one that --metrics uses: both accept the same addresses.
-    MetricsEndpoint parsed;
-    std::string error;
-    if (ParseMetricsListen(MetricsHostPort(address, 0), parsed, error) && parsed.address == address)
-        return std::string();
-    return error.empty() ? "\"" + address + "\" is not an IP address" : error;
-}
-
 } // namespace
 
 bool SameMetricsSettings(const MetricsSettings& a, const MetricsSettings& b) {
@@ -83,16 +74,6 @@ void WriteMetricsSettings(const MetricsSettings& settings) {
     WriteProfileInt(kSection, QStringLiteral("Port"), settings.endpoint.port);
     WriteProfileString(kSection, QStringLiteral("AuthFile"), FromPath(settings.endpoint.authFile));
     WriteProfileString(kSection, QStringLiteral("TlsFile"), FromPath(settings.endpoint.tlsFile));
-}
-
-bool CheckMetricsEndpoint(const MetricsEndpoint& endpoint, std::string& error) {
-    // A port out of range would be cut to 16 bits by the socket and listen somewhere else.
-    if (endpoint.port < 0 || endpoint.port > kMaxPort) {
-        error = "\"" + std::to_string(endpoint.port) + "\" is not a port number (0 to 65535)";
-        return false;
-    }
-    error = AddressProblem(endpoint.address);
-    return error.empty();
 }
 
 QString MetricsStatusText(const MetricsState& state) {
@@ -226,7 +207,7 @@ void CMetricsDlg::UpdateUrl() {
         m_editUrl->setText(QString::fromStdString(m_state.url));
         return;
     }
-    if (!ReadPort(m_editPort, port) || !AddressProblem(address).empty()) {
+    if (!ReadPort(m_editPort, port) || !MetricsAddressError(address).empty()) {
         m_editUrl->clear();
         return;
     }
@@ -243,7 +224,7 @@ void CMetricsDlg::Refuse(QLineEdit* field, const QString& message) {
 bool CMetricsDlg::ReadFields(MetricsSettings& settings) {
     settings.enabled = m_checkServe->isChecked();
     settings.endpoint.address = AddressText(m_editAddress);
-    const std::string problem = AddressProblem(settings.endpoint.address);
+    const std::string problem = MetricsAddressError(settings.endpoint.address);
     if (!problem.empty()) {
         Refuse(m_editAddress, QStringLiteral("Address: %1.").arg(QString::fromStdString(problem)));
         return false;

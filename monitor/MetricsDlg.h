@@ -26,10 +26,6 @@ bool SameMetricsSettings(const MetricsSettings& a, const MetricsSettings& b);
 MetricsSettings ReadMetricsSettings();
 void WriteMetricsSettings(const MetricsSettings& settings);
 
-// Whether the server can be asked to listen there: a numeric IP address and a port from 0 to
-// 65535. False with the reason, naming the value.
-bool CheckMetricsEndpoint(const MetricsEndpoint& endpoint, std::string& error);
-
 // What the exporter does: serving at `url`, or not, for `error` when it was asked to serve.
 struct MetricsState {
     std::string url;

@@ -7,10 +7,21 @@
 #include <fstream>
 #include <sys/stat.h>
 
-bool IsNumericAddress(const std::string& address) {
+std::string MetricsAddressError(const std::string& address) {
     unsigned char buffer[sizeof(struct in6_addr)];
-    return inet_pton(AF_INET, address.c_str(), buffer) == 1 ||
-           inet_pton(AF_INET6, address.c_str(), buffer) == 1;
+    if (inet_pton(AF_INET, address.c_str(), buffer) == 1 ||
+        inet_pton(AF_INET6, address.c_str(), buffer) == 1)
+        return std::string();
+    return "\"" + address + "\" is not an IP address (such as 127.0.0.1, 0.0.0.0 or ::1)";
+}
+
+bool CheckMetricsEndpoint(const MetricsEndpoint& endpoint, std::string& error) {
+    if (endpoint.port < 0 || endpoint.port > 65535) {
+        error = "\"" + std::to_string(endpoint.port) + "\" is not a port number (0 to 65535)";
+        return false;
+    }
+    error = MetricsAddressError(endpoint.address);
+    return error.empty();
 }
 
 namespace {
@@ -47,10 +58,9 @@ bool ParseMetricsListen(const std::string& text, MetricsEndpoint& endpoint, std:
         error = "\"" + text + "\" is not a port (0 to 65535) or ADDRESS:PORT";
         return false;
     }
-    if (!IsNumericAddress(address)) {
-        error = "\"" + address + "\" is not an IP address (such as 127.0.0.1, 0.0.0.0 or ::1)";
+    error = MetricsAddressError(address);
+    if (!error.empty())
         return false;
-    }
     endpoint.address = address;
     endpoint.port = port;
     return true;

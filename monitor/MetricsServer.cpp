@@ -139,15 +139,14 @@ bool CMetricsServer::TlsAvailable() {
 bool CMetricsServer::Start(const MetricsEndpoint& endpoint, std::string& error) {
     Stop();
     const std::string where = MetricsHostPort(endpoint.address, endpoint.port);
-    if (endpoint.port < 0 || endpoint.port > 65535 || !IsNumericAddress(endpoint.address)) {
-        error = "Cannot serve metrics on " + where + ": not an IP address and port (0 to 65535)";
+    if (!CheckMetricsEndpoint(endpoint, error)) {
+        error = "Cannot serve metrics on " + where + ": " + error;
         return false;
     }
     std::string user, password;
     if (!endpoint.authFile.empty() && !ReadBasicAuthFile(endpoint.authFile, user, password, error))
         return false;
-    const bool tls = !endpoint.tlsFile.empty();
-    if (tls && !TlsAvailable()) {
+    if (!endpoint.tlsFile.empty()) { // see TlsAvailable
         error = "Cannot serve metrics on " + where +
                 ": this build cannot speak TLS; serve on 127.0.0.1 behind a TLS proxy instead";
         return false;
@@ -159,16 +158,12 @@ bool CMetricsServer::Start(const MetricsEndpoint& endpoint, std::string& error) 
             return false;
         }
     }
-    std::vector<std::string> options = {
-        "listening_ports",    where + (tls ? "s" : ""),
+    const std::vector<std::string> options = {
+        "listening_ports",    where,
         "num_threads",        std::to_string(kServerThreads),
         "request_timeout_ms", std::to_string(kRequestTimeoutMs),
         "enable_keep_alive",  "no",
     };
-    if (tls) {
-        options.push_back("ssl_certificate");
-        options.push_back(endpoint.tlsFile);
-    }
     CivetCallbacks callbacks{};
     callbacks.log_message = KeepLog;
     auto impl = std::make_unique<Impl>();
@@ -195,8 +190,7 @@ bool CMetricsServer::Start(const MetricsEndpoint& endpoint, std::string& error) 
     const std::vector<int> ports = impl->exposer->GetListeningPorts();
     impl->port = ports.empty() ? endpoint.port : ports.front();
     impl->address = endpoint.address;
-    impl->url = std::string(tls ? "https://" : "http://") +
-                MetricsHostPort(endpoint.address, impl->port) + "/metrics";
+    impl->url = "http://" + MetricsHostPort(endpoint.address, impl->port) + "/metrics";
     m_impl = std::move(impl);
     return true;
 }

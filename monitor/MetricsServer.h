@@ -21,8 +21,12 @@ struct MetricsEndpoint {
 // "[ADDR:]PORT" ("10640", "0.0.0.0:10640", "[::1]:10640") into `endpoint`'s address and
 // port; false with a message when it is not one.
 bool ParseMetricsListen(const std::string& text, MetricsEndpoint& endpoint, std::string& error);
-// A numeric IPv4 or IPv6 address (no host name: the exporter listens where it is told).
-bool IsNumericAddress(const std::string& address);
+// Why `address` cannot be listened on: empty for a numeric IPv4 or IPv6 address (no host name:
+// the exporter listens where it is told), else a sentence naming it.
+std::string MetricsAddressError(const std::string& address);
+// Whether a server can be asked to listen there: such an address and a port from 0 to 65535
+// (one out of range would be cut to 16 bits and listen elsewhere). False with the reason.
+bool CheckMetricsEndpoint(const MetricsEndpoint& endpoint, std::string& error);
 // "ADDR:PORT" as an address is written in a URL (an IPv6 one in brackets).
 std::string MetricsHostPort(const std::string& address, int port);
 
@@ -44,7 +48,7 @@ public:
     bool Start(const MetricsEndpoint& endpoint, std::string& error);
     void Stop();
     bool IsServing() const;
-    // While serving: the port listened on and "http://ADDR:PORT/metrics" (https with TLS).
+    // While serving: the port listened on and "http://ADDR:PORT/metrics".
     int Port() const;
     std::string Url() const;
 

@@ -211,8 +211,8 @@ TEST(MetricsServer, AnswersOnlyGetMetricsAndTellsAPortInUse) {
     MetricsEndpoint wrong;
     wrong.port = 65536 + port; // would wrap to the port in use
     EXPECT_FALSE(odd.Start(wrong, error));
-    EXPECT_EQ(error, "Cannot serve metrics on 127.0.0.1:" + std::to_string(wrong.port) +
-                         ": not an IP address and port (0 to 65535)");
+    EXPECT_EQ(error, "Cannot serve metrics on 127.0.0.1:" + std::to_string(wrong.port) + ": \"" +
+                         std::to_string(wrong.port) + "\" is not a port number (0 to 65535)");
 
     CMetricsServer second(metrics);
     MetricsEndpoint taken;
