@@ -11,7 +11,10 @@
 //   "Bad Date Format", the word  a timestamp that is not a valid local date and time (it stops)
 //   "Bad Value Format", the word a reading that is not a number (it stops; points before it stay)
 // A word is at most 1023 characters; the rest of a longer one is skipped with it.
+// A large file is read in pieces on every processor at once, with the same points and the same
+// first message as one read from start to end.
 
+#include "acquisition/AcquisitionWords.h"
 #include "render/GraphGeometry.h"
 
 #include <array>
@@ -42,20 +45,20 @@ struct CLoadProgress {
     std::atomic<bool> m_bCancel{false};
 };
 
+// How a load is split: into `pieces` read at once (0: one per processor), each read in chunks of
+// `chunk` bytes; a file is split only into pieces of at least `minPieceBytes`. The results are
+// the same however it is split.
+struct CReadPlan {
+    unsigned pieces = 0;
+    size_t chunk = 1 << 20;
+    uint64_t minPieceBytes = 8u << 20;
+};
+
 // False when the file cannot be opened or read (`error` names it and says why), or when the load
 // was cancelled; otherwise what the file holds, with its messages.
 bool LoadAcquisitionFile(const std::string& path, CAcquisitionData& data, std::string& error,
-                         CLoadProgress* progress = nullptr);
-// The same rules over text in memory; with `chunkSize`, handed to the reader in pieces of that
-// size, as a file is read (words then cross the pieces' ends).
+                         CLoadProgress* progress = nullptr, const CReadPlan& plan = CReadPlan());
+// The same rules over text in memory, in one piece, or as `plan` splits it (pieces of any size
+// when its minPieceBytes is 0, chunks of a few bytes so that words cross their ends).
 CAcquisitionData ReadAcquisitionText(std::string_view text);
-CAcquisitionData ReadAcquisitionText(std::string_view text, size_t chunkSize);
-
-// A reading word: the number it begins with, as ScanFloatPrefix finds it (any exponent width),
-// rounded to the nearest float, or the "inf" and "nan" the writer writes for readings that are
-// not finite. Returns the characters taken (0: not a number); the rest is the next word.
-size_t ParseAcquisitionReading(std::string_view word, float& value);
-
-// Timestamp "%d/%d/%d-%d:%d:%d" (day, month, year, hour, minute, second; no leading zeros
-// needed) to local calendar time. False for fields that are not a valid calendar time.
-bool ParseAcquisitionTimestamp(std::string_view word, std::time_t& t);
+CAcquisitionData ReadAcquisitionText(std::string_view text, const CReadPlan& plan);

@@ -1,8 +1,10 @@
 #include "analysis/AnalysisRules.h"
 
 #include "link/LocalTime.h"
+#include "link/VectorState.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -74,24 +76,54 @@ float WheelTimeStep(CViewRange& view, float first, float last, bool zoomOut) {
 
 namespace {
 
+float ValueOf(const CGraphData& sample) {
+    return sample.fValue;
+}
+
+// The samples of [xMin, xMax] of samples in time order (false: times that go back).
+template <class Samples>
+bool VisibleRun(const Samples& samples, float xMin, float xMax,
+                typename Samples::const_iterator& begin, typename Samples::const_iterator& end) {
+    const auto earlier = [](const CGraphData& a, const CGraphData& b) { return a.fTime < b.fTime; };
+    if (!std::is_sorted(samples.begin(), samples.end(), earlier))
+        return false;
+    begin = std::lower_bound(samples.begin(), samples.end(), xMin,
+                             [](const CGraphData& sample, float t) { return sample.fTime < t; });
+    end = std::upper_bound(begin, samples.end(), xMax,
+                           [](float t, const CGraphData& sample) { return t < sample.fTime; });
+    return true;
+}
+
 template <class Samples>
 void Visible(CStatistics& stats, const Samples& samples, float xMin, float xMax) {
+    ClearUpperVectorHalves();
     stats.Reset();
-    const auto earlier = [](const CGraphData& a, const CGraphData& b) { return a.fTime < b.fTime; };
-    if (!std::is_sorted(samples.begin(), samples.end(), earlier)) {
+    typename Samples::const_iterator begin, end;
+    if (!VisibleRun(samples, xMin, xMax, begin, end)) {
         // Times that go back (a clock set back while recording): every sample is looked at.
         for (const CGraphData& sample : samples)
             if (sample.fTime >= xMin && sample.fTime <= xMax)
                 stats.AddSample(sample.fValue);
         return;
     }
-    const auto begin =
-        std::lower_bound(samples.begin(), samples.end(), xMin,
-                         [](const CGraphData& sample, float t) { return sample.fTime < t; });
-    const auto end =
-        std::upper_bound(begin, samples.end(), xMax,
-                         [](float t, const CGraphData& sample) { return t < sample.fTime; });
-    stats.AddSamples(begin, end, [](const CGraphData& sample) { return sample.fValue; });
+    stats.AddSamples(begin, end, ValueOf);
+}
+
+template <size_t K> void SideBySide(const std::vector<CVisibleRun>& runs) {
+    ClearUpperVectorHalves();
+    using Iterator = std::vector<CGraphData>::const_iterator;
+    std::array<CStatistics*, K> stats{};
+    std::array<Iterator, K> begin{}, end{};
+    for (size_t k = 0; k < K; ++k) {
+        stats[k] = runs[k].stats;
+        stats[k]->Reset();
+        if (!VisibleRun(*runs[k].samples, runs[k].from, runs[k].to, begin[k], end[k])) {
+            for (const CVisibleRun& run : runs)
+                Visible(*run.stats, *run.samples, run.from, run.to);
+            return;
+        }
+    }
+    CStatistics::AddSamplesSideBySide(stats, begin, end, ValueOf);
 }
 
 } // namespace
@@ -104,6 +136,20 @@ void VisibleStatistics(CStatistics& stats, const std::deque<CGraphData>& samples
 void VisibleStatistics(CStatistics& stats, const std::vector<CGraphData>& samples, float xMin,
                        float xMax) {
     Visible(stats, samples, xMin, xMax);
+}
+
+void VisibleStatisticsSideBySide(const std::vector<CVisibleRun>& runs) {
+    switch (runs.size()) {
+    case 2:
+        return SideBySide<2>(runs);
+    case 3:
+        return SideBySide<3>(runs);
+    case 4:
+        return SideBySide<4>(runs);
+    default:
+        for (const CVisibleRun& run : runs)
+            Visible(*run.stats, *run.samples, run.from, run.to);
+    }
 }
 
 std::string RangeTimeText(std::time_t start, float seconds) {

@@ -44,6 +44,15 @@ void VisibleStatistics(CStatistics& stats, const std::deque<CGraphData>& samples
                        float xMax);
 void VisibleStatistics(CStatistics& stats, const std::vector<CGraphData>& samples, float xMin,
                        float xMax);
+// VisibleStatistics of up to four channels, each over its own range [from, to], worked out side by
+// side: the same figures as one by one, in about the time of one.
+struct CVisibleRun {
+    CStatistics* stats;
+    const std::vector<CGraphData>* samples;
+    float from;
+    float to;
+};
+void VisibleStatisticsSideBySide(const std::vector<CVisibleRun>& runs);
 
 // Time range dialog: the date-time of `start` + `seconds` (truncated to whole seconds) as
 // "%Y-%m-%d:%H:%M:%S", local time.

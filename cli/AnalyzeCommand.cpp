@@ -8,6 +8,10 @@
 #include "link/NumberText.h"
 #include "render/StatisticsTable.h"
 
+#include <system_error>
+#include <thread>
+#include <vector>
+
 namespace Cli {
 
 int Analyze(const AnalyzeOptions& options, FILE* out, FILE* err) {
@@ -22,21 +26,48 @@ int Analyze(const AnalyzeOptions& options, FILE* out, FILE* err) {
     }
     std::fprintf(out, "channel\tname\tsamples\tfrom\tto\tAverage\tMaximum\tMinimum\tRMS "
                       "Stability\tPTP Stability\tStd Dev\n");
+    struct Figures {
+        size_t column;
+        float from;
+        float to;
+        CStatistics stats;
+    };
+    std::vector<Figures> figures;
+    figures.reserve(data.m_series.size());
     for (size_t column = 0; column < data.m_series.size(); ++column) {
         const std::vector<CGraphData>& samples = data.m_series[column];
         if (samples.empty())
             continue;
         // As the window shows a channel when it is chosen: from its first to its last sample.
-        const float from = options.hasFrom ? options.from : samples.front().fTime;
-        const float to = options.hasTo ? options.to : samples.back().fTime;
-        CStatistics stats;
-        stats.Reset();
-        stats.m_bEnabled = true;
-        VisibleStatistics(stats, samples, from, to);
-        const std::string name = column < data.m_names.size() ? data.m_names[column] : "";
-        std::fprintf(out, "%zu\t%s\t%d\t%s\t%s", column + 1, ToTerminal(name).c_str(),
-                     stats.m_nCount, FormatG(from).c_str(), FormatG(to).c_str());
-        for (const auto& [label, value] : StatisticsPanelLines(stats, "W"))
+        figures.push_back({column, options.hasFrom ? options.from : samples.front().fTime,
+                           options.hasTo ? options.to : samples.back().fTime, CStatistics()});
+        figures.back().stats.Reset();
+        figures.back().stats.m_bEnabled = true;
+    }
+    // Four channels side by side on each processor.
+    std::vector<std::vector<CVisibleRun>> groups((figures.size() + 3) / 4);
+    for (size_t i = 0; i < figures.size(); ++i) {
+        Figures& f = figures[i];
+        groups[i % groups.size()].push_back({&f.stats, &data.m_series[f.column], f.from, f.to});
+    }
+    std::vector<std::thread> others;
+    for (size_t g = 1; g < groups.size(); ++g) {
+        try {
+            others.emplace_back([&groups, g] { VisibleStatisticsSideBySide(groups[g]); });
+        } catch (const std::system_error&) {
+            VisibleStatisticsSideBySide(groups[g]); // no thread: here, after the others
+        }
+    }
+    if (!groups.empty())
+        VisibleStatisticsSideBySide(groups[0]);
+    for (std::thread& other : others)
+        other.join();
+
+    for (const Figures& f : figures) {
+        const std::string name = f.column < data.m_names.size() ? data.m_names[f.column] : "";
+        std::fprintf(out, "%zu\t%s\t%d\t%s\t%s", f.column + 1, ToTerminal(name).c_str(),
+                     f.stats.m_nCount, FormatG(f.from).c_str(), FormatG(f.to).c_str());
+        for (const auto& [label, value] : StatisticsPanelLines(f.stats, "W"))
             std::fprintf(out, "\t%s", ToTerminal(value).c_str());
         std::fprintf(out, "\n");
     }

@@ -1,7 +1,7 @@
 // Fuzzes the acquisition file reader: any bytes a damaged, foreign or half-written file holds.
 // Besides the sanitizers' checks: the reader never holds more points than the words it was given,
-// a stopped load says why, and the same bytes read whole and in small pieces give the same
-// result.
+// a stopped load says why, and the same bytes read whole, in small chunks and
+// in pieces at once give the same result.
 
 #include "acquisition/AcquisitionReader.h"
 #include "link/NumberText.h"
@@ -33,7 +33,7 @@ bool Same(const CAcquisitionData& a, const CAcquisitionData& b) {
         if (a.m_series[i].size() != b.m_series[i].size())
             return false;
         for (size_t k = 0; k < a.m_series[i].size(); ++k)
-            if (a.m_series[i][k].fTime != b.m_series[i][k].fTime)
+            if (std::memcmp(&a.m_series[i][k], &b.m_series[i][k], sizeof(CGraphData)) != 0)
                 return false;
     }
     return true;
@@ -66,8 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::from_chars(number.data(), number.data() + number.size(), plain).ec == std::errc())
             Check(std::memcmp(&quick, &plain, sizeof quick) == 0, "not the nearest float");
     }
-    // Read in pieces as a file is, with words across the pieces' ends.
+    // Read in chunks as a file is, with words across the chunks' ends, and in pieces at once.
     const size_t chunk = size > 0 ? 1 + data[0] % 13 : 1;
-    Check(Same(read, ReadAcquisitionText(text, chunk)), "pieces read differently");
+    Check(Same(read, ReadAcquisitionText(text, CReadPlan{1, chunk, 0})), "chunks read differently");
+    const unsigned pieces = size > 1 ? 2 + data[1] % 15 : 2;
+    Check(Same(read, ReadAcquisitionText(text, CReadPlan{pieces, chunk, 0})),
+          "pieces read differently");
     return 0;
 }

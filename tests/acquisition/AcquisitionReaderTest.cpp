@@ -73,9 +73,9 @@ TEST(AcquisitionReader, WhatTheWriterWroteReadsBackTheSame) {
                           std::stof(FormatAcquisitionReading(lines[i][column])));
         }
         EXPECT_TRUE(data.m_series[3].empty());
-        // Read in pieces as small as one byte, with words across the pieces' ends.
+        // Read in chunks as small as one byte, with words across the chunks' ends.
         for (size_t chunk : {1, 2, 3, 7, 64}) {
-            const CAcquisitionData pieces = ReadAcquisitionText(text, chunk);
+            const CAcquisitionData pieces = ReadAcquisitionText(text, CReadPlan{1, chunk, 0});
             EXPECT_EQ(pieces.m_names, data.m_names) << chunk;
             EXPECT_EQ(pieces.m_messages, data.m_messages) << chunk;
             for (size_t column = 0; column < 3; ++column)
@@ -152,7 +152,7 @@ TEST(AcquisitionReader, ALostColumnStopsTheLoadAtTheShiftedDate) {
     EXPECT_TRUE(data.m_bStopped);
     EXPECT_EQ(Values(data.m_series[0]), (std::vector<float>{1, 3}));
     EXPECT_EQ(Values(data.m_series[1]), (std::vector<float>{2, 25}));
-    const CAcquisitionData pieces = ReadAcquisitionText(text, 5);
+    const CAcquisitionData pieces = ReadAcquisitionText(text, CReadPlan{1, 5, 0});
     EXPECT_EQ(pieces.m_messages, data.m_messages);
     EXPECT_EQ(Values(pieces.m_series[1]), Values(data.m_series[1]));
 }

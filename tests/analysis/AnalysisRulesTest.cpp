@@ -7,6 +7,8 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
+#include <random>
 
 namespace {
 
@@ -45,6 +47,47 @@ TEST(StatisticsPanel, TextsOfThreeSamplesAndOfNone) {
     EXPECT_EQ(StatisticsPanelLines(stats, "W")[3].second.back(), '%');
     stats.m_fRmsStability = NAN;
     EXPECT_EQ(StatisticsPanelLines(stats, "W")[3].second, "Out");
+}
+
+// Channels worked out side by side give each channel's own figures bit for bit: runs of
+// different lengths and ranges, an empty range, a NaN, and a channel whose times go back.
+TEST(StatisticsPanel, ChannelsSideBySideGiveEachChannelsOwnFigures) {
+    std::mt19937 random(7);
+    std::normal_distribution<float> noise(1.0f, 0.01f);
+    std::vector<std::vector<CGraphData>> channels(4);
+    for (size_t c = 0; c < channels.size(); ++c)
+        for (int i = 0; i < 5000 + 37 * static_cast<int>(c); ++i)
+            channels[c].push_back({static_cast<float>(i / 10), noise(random) * (1.0f + c)});
+    channels[2][1234].fValue = NAN;
+    const auto same = [](const CStatistics& a, const CStatistics& b) {
+        return a.m_nCount == b.m_nCount && std::memcmp(&a.m_dMean, &b.m_dMean, 8) == 0 &&
+               std::memcmp(&a.m_dMeanOfSquares, &b.m_dMeanOfSquares, 8) == 0 &&
+               std::memcmp(&a.m_fMinimum, &b.m_fMinimum, 4) == 0 &&
+               std::memcmp(&a.m_fMaximum, &b.m_fMaximum, 4) == 0 &&
+               std::memcmp(&a.m_fCurrent, &b.m_fCurrent, 4) == 0 &&
+               std::memcmp(&a.m_fStdDev, &b.m_fStdDev, 4) == 0 &&
+               std::memcmp(&a.m_fRmsStability, &b.m_fRmsStability, 4) == 0;
+    };
+    const std::vector<std::pair<float, float>> ranges = {
+        {0, 500}, {3, 77.5f}, {12, 12}, {0, 1e9f}, {600, 700}};
+    for (bool timesGoBack : {false, true}) {
+        if (timesGoBack)
+            std::swap(channels[3][10], channels[3][4000]);
+        for (size_t count = 1; count <= channels.size(); ++count) {
+            for (size_t shift = 0; shift < ranges.size(); ++shift) {
+                std::vector<CStatistics> alone(count, Enabled()), together(count, Enabled());
+                std::vector<CVisibleRun> runs;
+                for (size_t c = 0; c < count; ++c) {
+                    const auto [from, to] = ranges[(c + shift) % ranges.size()];
+                    VisibleStatistics(alone[c], channels[c], from, to);
+                    runs.push_back({&together[c], &channels[c], from, to});
+                }
+                VisibleStatisticsSideBySide(runs);
+                for (size_t c = 0; c < count; ++c)
+                    EXPECT_TRUE(same(alone[c], together[c])) << count << " channels, channel " << c;
+            }
+        }
+    }
 }
 
 TEST(AnalysisRules, BoxZoomMapsPixelsToTimesAndValues) {
