@@ -4,7 +4,7 @@
 // end with a whole row, the guess was wrong and the rows are read again in one piece.
 
 #include "acquisition/AcquisitionRows.h"
-#include "link/VectorState.h"
+#include "link/ParallelWork.h"
 
 #include <array>
 #include <cerrno>
@@ -85,38 +85,6 @@ std::vector<CPiece> SplitAtLines(CByteSource& source, uint64_t dataStart, unsign
     return split;
 }
 
-// Runs `work(k)` for every piece k on up to `threads` threads, the caller's among them, each
-// taking every threads-th piece. A thread the system refuses leaves its pieces to the caller.
-// Returns false when a piece ran out of memory.
-bool OnThreads(size_t count, unsigned threads, const std::function<void(size_t)>& work) {
-    threads = static_cast<unsigned>(std::min<size_t>(threads, count));
-    std::atomic<bool> outOfMemory{false};
-    const auto strand = [&](unsigned t) {
-        ClearUpperVectorHalves();
-        try {
-            for (size_t k = t; k < count; k += threads)
-                work(k);
-        } catch (const std::bad_alloc&) {
-            outOfMemory = true;
-        }
-    };
-    std::vector<std::thread> others;
-    others.reserve(threads);
-    for (unsigned t = 1; t < threads; ++t) {
-        try {
-            others.emplace_back(strand, t);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    for (unsigned t = static_cast<unsigned>(others.size()) + 1; t < threads; ++t)
-        strand(t);
-    strand(0);
-    for (std::thread& other : others)
-        other.join();
-    return !outOfMemory.load();
-}
-
 // Line feeds in [text, text + size), sixteen bytes at a time where the processor can: each lane
 // counts its own up to 255, then the lanes are summed.
 int64_t LineFeeds(const char* text, size_t size) {
@@ -164,10 +132,11 @@ void CountLines(CByteSource& source, CPiece& piece, size_t chunk, CLoadProgress*
 // Rows written into the piece's own part of the series.
 class CSlotSink {
 public:
-    CSlotSink(CAcquisitionData& data, const CPiece& piece) : m_nSlots(piece.m_nSlots) {
-        for (size_t j = 0; j < m_series.size(); ++j)
-            if (!data.m_series[j].empty())
-                m_series[j] = data.m_series[j].data() + piece.m_nSlot;
+    CSlotSink(CAcquisitionData& data, int64_t kept, const CPiece& piece)
+        : m_nSlots(piece.m_nSlots) {
+        for (int64_t j = 0; j < kept; ++j)
+            m_series[static_cast<size_t>(j)] =
+                data.m_series[static_cast<size_t>(j)].data() + piece.m_nSlot;
     }
     bool Room(int64_t row) const { return row < m_nSlots; }
     void Put(size_t series, int64_t row, CGraphData point) { m_series[series][row] = point; }
@@ -235,9 +204,8 @@ bool ReadRowsInPieces(CByteSource& source, uint64_t dataStart, unsigned pieces, 
     if (split.size() < 2)
         return false;
     const unsigned threads = std::max(2u, std::thread::hardware_concurrency());
-    if (!OnThreads(split.size(), threads,
-                   [&](size_t k) { CountLines(source, split[k], chunk, progress, failure); }))
-        throw std::bad_alloc();
+    RunOnThreads(split.size(), threads,
+                 [&](size_t k) { CountLines(source, split[k], chunk, progress, failure); });
     if (failure.Any())
         return false;
 
@@ -254,27 +222,24 @@ bool ReadRowsInPieces(CByteSource& source, uint64_t dataStart, unsigned pieces, 
         slots += piece.m_nSlots;
     }
     // Filling tens of megabytes with zeros takes the system's page faults: on every processor.
-    if (!OnThreads(static_cast<size_t>(kept), threads, [&](size_t j) {
-            auto& series = data.m_series[j];
-            series.reserve(static_cast<size_t>(slots));
-            AskForLargePages(series.data(), series.capacity() * sizeof(CGraphData));
-            series.resize(static_cast<size_t>(slots));
-        }))
-        throw std::bad_alloc();
+    RunOnThreads(static_cast<size_t>(kept), threads, [&](size_t j) {
+        auto& series = data.m_series[j];
+        series.reserve(static_cast<size_t>(slots));
+        AskForLargePages(series.data(), series.capacity() * sizeof(CGraphData));
+        series.resize(static_cast<size_t>(slots));
+    });
 
-    const bool enoughMemory = OnThreads(split.size(), threads, [&](size_t k) {
+    RunOnThreads(split.size(), threads, [&](size_t k) {
         CPiece& piece = split[k];
         const size_t pieceChunk = static_cast<size_t>(
             std::min<uint64_t>(chunk, std::max<uint64_t>(1, piece.m_nEnd - piece.m_nBegin)));
         CWordReader words(ReadRange(source, piece.m_nBegin, piece.m_nEnd, progress, true, failure),
                           pieceChunk);
-        CSlotSink sink(data, piece);
+        CSlotSink sink(data, kept, piece);
         bool hasStart = true;
         std::time_t start = timeStart;
         ReadRows(words, data.m_nChannels, hasStart, start, sink, piece.m_rows);
     });
-    if (!enoughMemory)
-        throw std::bad_alloc();
     if (failure.Any()) {
         ClearSeries(data);
         return false;
@@ -282,8 +247,7 @@ bool ReadRowsInPieces(CByteSource& source, uint64_t dataStart, unsigned pieces, 
 
     // Close the parts up in file order, up to the first piece that stopped.
     int64_t rows = 0;
-    int partial = 0;
-    const CRowsEnd* stop = nullptr;
+    const CRowsEnd* last = nullptr; // the last piece closed up
     for (size_t k = 0; k < split.size(); ++k) {
         const CRowsEnd& end = split[k].m_rows;
         if (end.m_bFull || (end.m_bInRow && k + 1 < split.size())) {
@@ -299,22 +263,16 @@ bool ReadRowsInPieces(CByteSource& source, uint64_t dataStart, unsigned pieces, 
             }
         }
         rows += end.m_nRows;
-        if (end.m_bStopped || end.m_bInRow) {
-            partial = end.m_nPartial;
-            stop = end.m_bStopped ? &end : nullptr;
+        last = &end;
+        if (end.m_bStopped || end.m_bInRow)
             break;
-        }
     }
     for (int64_t j = 0; j < kept; ++j)
         data.m_series[static_cast<size_t>(j)].resize(static_cast<size_t>(rows) +
-                                                     (j < partial ? 1 : 0));
+                                                     (j < last->m_nPartial ? 1 : 0));
     data.m_nLines = rows;
     data.m_bHasStart = true;
     data.m_timeStart = timeStart;
-    if (stop) {
-        data.m_messages.push_back(stop->m_message);
-        data.m_messages.push_back(stop->m_word);
-        data.m_bStopped = true;
-    }
+    TakeStop(*last, data);
     return true;
 }

@@ -116,11 +116,7 @@ void ReadRowsInOnePiece(CWordReader& words, uint64_t total, CAcquisitionData& da
     CRowsEnd end;
     ReadRows(words, data.m_nChannels, data.m_bHasStart, data.m_timeStart, sink, end);
     data.m_nLines = end.m_nRows;
-    if (end.m_bStopped) {
-        data.m_messages.push_back(end.m_message);
-        data.m_messages.push_back(end.m_word);
-        data.m_bStopped = true;
-    }
+    TakeStop(end, data);
 }
 
 void Read(CByteSource& source, CAcquisitionData& data, const CReadPlan& plan,
@@ -199,7 +195,7 @@ private:
 } // namespace
 
 CAcquisitionData ReadAcquisitionText(std::string_view text) {
-    return ReadAcquisitionText(text, CReadPlan{1, std::max<size_t>(1, text.size()), 0});
+    return ReadAcquisitionText(text, CReadPlan{1});
 }
 
 CAcquisitionData ReadAcquisitionText(std::string_view text, const CReadPlan& plan) {

@@ -47,6 +47,15 @@ struct CRowsEnd {
     std::string m_word;
 };
 
+// A run of rows that stopped: its message and word become the load's, and the load stopped.
+inline void TakeStop(const CRowsEnd& end, CAcquisitionData& data) {
+    if (!end.m_bStopped)
+        return;
+    data.m_messages.push_back(end.m_message);
+    data.m_messages.push_back(end.m_word);
+    data.m_bStopped = true;
+}
+
 // Reads rows until the words end or a fault stops them. The first row's time becomes the start
 // unless `hasStart` already. `sink` takes each reading of the first eight columns:
 //   bool Room(int64_t row)                    room for one more row

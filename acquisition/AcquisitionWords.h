@@ -30,7 +30,6 @@ public:
     // `fill` puts up to `size` bytes at `to` and returns how many; 0 at the end, -1 on error.
     using Fill = std::function<long(char* to, size_t size)>;
     CWordReader(Fill fill, size_t chunk) : m_fill(std::move(fill)), m_buffer(chunk) {}
-    explicit CWordReader(std::string_view text) : m_text(text), m_end(text.size()) {}
 
     bool Failed() const { return m_bFailed; }
 

@@ -6,10 +6,9 @@
 #include "acquisition/AcquisitionReader.h"
 #include "analysis/AnalysisRules.h"
 #include "link/NumberText.h"
+#include "link/ParallelWork.h"
 #include "render/StatisticsTable.h"
 
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace Cli {
@@ -50,18 +49,8 @@ int Analyze(const AnalyzeOptions& options, FILE* out, FILE* err) {
         Figures& f = figures[i];
         groups[i % groups.size()].push_back({&f.stats, &data.m_series[f.column], f.from, f.to});
     }
-    std::vector<std::thread> others;
-    for (size_t g = 1; g < groups.size(); ++g) {
-        try {
-            others.emplace_back([&groups, g] { VisibleStatisticsSideBySide(groups[g]); });
-        } catch (const std::system_error&) {
-            VisibleStatisticsSideBySide(groups[g]); // no thread: here, after the others
-        }
-    }
-    if (!groups.empty())
-        VisibleStatisticsSideBySide(groups[0]);
-    for (std::thread& other : others)
-        other.join();
+    RunOnThreads(groups.size(), static_cast<unsigned>(groups.size()),
+                 [&groups](size_t g) { VisibleStatisticsSideBySide(groups[g]); });
 
     for (const Figures& f : figures) {
         const std::string name = f.column < data.m_names.size() ? data.m_names[f.column] : "";

@@ -82,6 +82,46 @@ public:
     std::string m_strUnit;
 
 private:
+    // The figures a reading changes, held apart while a run is counted so that they stay in
+    // registers.
+    struct CRunning {
+        int32_t count;
+        double mean;
+        double meanOfSquares;
+        float minimum;
+        float maximum;
+        float current;
+
+        void Add(float reading) {
+            // The count stops at its maximum rather than overflowing; the means then carry on
+            // as moving averages with a weight of 1 / INT32_MAX, which changes nothing visible.
+            if (count < INT32_MAX)
+                ++count;
+            const double n = count;
+            const double v = reading;
+            current = reading;
+            // Incremental means (the previous mean weighted by n - 1) rather than sums over n.
+            mean = ((n - 1.0) * mean + v) / n;
+            // Strict comparisons: equal readings leave the extremes alone, a NaN changes neither.
+            if (minimum > reading)
+                minimum = reading;
+            if (maximum < reading)
+                maximum = reading;
+            meanOfSquares = ((n - 1.0) * meanOfSquares + v * v) / n;
+        }
+    };
+    CRunning Running() const {
+        return {m_nCount, m_dMean, m_dMeanOfSquares, m_fMinimum, m_fMaximum, m_fCurrent};
+    }
+    void Keep(const CRunning& running) {
+        m_nCount = running.count;
+        m_dMean = running.mean;
+        m_dMeanOfSquares = running.meanOfSquares;
+        m_fMinimum = running.minimum;
+        m_fMaximum = running.maximum;
+        m_fCurrent = running.current;
+    }
+
     void UpdateDerived();
 };
 
@@ -89,36 +129,10 @@ template <class Iterator, class Value>
 void CStatistics::AddSamples(Iterator first, Iterator last, Value value) {
     if (!m_bEnabled || first == last)
         return;
-    int32_t count = m_nCount;
-    double mean = m_dMean;
-    double meanOfSquares = m_dMeanOfSquares;
-    float minimum = m_fMinimum;
-    float maximum = m_fMaximum;
-    float current = m_fCurrent;
-    for (; first != last; ++first) {
-        const float reading = value(*first);
-        // The count stops at its maximum rather than overflowing; the means then carry on as
-        // moving averages with a weight of 1 / INT32_MAX, which changes nothing visible.
-        if (count < INT32_MAX)
-            ++count;
-        const double n = count;
-        const double v = reading;
-        current = reading;
-        // Incremental means (the previous mean weighted by n - 1) rather than sums divided by n.
-        mean = ((n - 1.0) * mean + v) / n;
-        // Strict comparisons: equal readings leave the extremes alone, a NaN changes neither.
-        if (minimum > reading)
-            minimum = reading;
-        if (maximum < reading)
-            maximum = reading;
-        meanOfSquares = ((n - 1.0) * meanOfSquares + v * v) / n;
-    }
-    m_nCount = count;
-    m_dMean = mean;
-    m_dMeanOfSquares = meanOfSquares;
-    m_fMinimum = minimum;
-    m_fMaximum = maximum;
-    m_fCurrent = current;
+    CRunning running = Running();
+    for (; first != last; ++first)
+        running.Add(value(*first));
+    Keep(running);
     UpdateDerived();
 }
 
@@ -126,56 +140,29 @@ template <size_t K, class Iterator, class Value>
 void CStatistics::AddSamplesSideBySide(const std::array<CStatistics*, K>& stats,
                                        const std::array<Iterator, K>& first,
                                        const std::array<Iterator, K>& last, Value value) {
-    // Side by side over the length all runs have, while no count can reach its maximum.
+    // Side by side over the length all runs have, then each on its own.
     auto common = last[0] - first[0];
-    bool together = true;
+    bool enabled = true;
     for (size_t k = 0; k < K; ++k) {
         common = std::min(common, last[k] - first[k]);
-        together = together && stats[k]->m_bEnabled &&
-                   stats[k]->m_nCount < INT32_MAX - (last[k] - first[k]);
+        enabled = enabled && stats[k]->m_bEnabled;
     }
-    if (!together || common <= 0) {
+    if (!enabled || common <= 0) {
         for (size_t k = 0; k < K; ++k)
             stats[k]->AddSamples(first[k], last[k], value);
         return;
     }
-    int32_t count[K];
-    double mean[K], meanOfSquares[K];
-    float minimum[K], maximum[K], current[K];
+    std::array<CRunning, K> lanes;
+    for (size_t k = 0; k < K; ++k)
+        lanes[k] = stats[k]->Running();
+    for (decltype(common) i = 0; i < common; ++i)
+        for (size_t k = 0; k < K; ++k)
+            lanes[k].Add(value(first[k][i]));
     for (size_t k = 0; k < K; ++k) {
-        count[k] = stats[k]->m_nCount;
-        mean[k] = stats[k]->m_dMean;
-        meanOfSquares[k] = stats[k]->m_dMeanOfSquares;
-        minimum[k] = stats[k]->m_fMinimum;
-        maximum[k] = stats[k]->m_fMaximum;
-        current[k] = stats[k]->m_fCurrent;
-    }
-    for (decltype(common) i = 0; i < common; ++i) {
-        for (size_t k = 0; k < K; ++k) {
-            // AddSamples' steps, one lane per statistics.
-            const float reading = value(first[k][i]);
-            const double n = ++count[k];
-            const double v = reading;
-            current[k] = reading;
-            mean[k] = ((n - 1.0) * mean[k] + v) / n;
-            if (minimum[k] > reading)
-                minimum[k] = reading;
-            if (maximum[k] < reading)
-                maximum[k] = reading;
-            meanOfSquares[k] = ((n - 1.0) * meanOfSquares[k] + v * v) / n;
-        }
-    }
-    for (size_t k = 0; k < K; ++k) {
-        CStatistics& lane = *stats[k];
-        lane.m_nCount = count[k];
-        lane.m_dMean = mean[k];
-        lane.m_dMeanOfSquares = meanOfSquares[k];
-        lane.m_fMinimum = minimum[k];
-        lane.m_fMaximum = maximum[k];
-        lane.m_fCurrent = current[k];
+        stats[k]->Keep(lanes[k]);
         if (first[k] + common == last[k])
-            lane.UpdateDerived();
+            stats[k]->UpdateDerived();
         else
-            lane.AddSamples(first[k] + common, last[k], value);
+            stats[k]->AddSamples(first[k] + common, last[k], value);
     }
 }
