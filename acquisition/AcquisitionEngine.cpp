@@ -10,6 +10,8 @@ namespace {
 constexpr int kCatchUpMs = 10;
 // The longest sleep of a run that ends at a calendar time, which the clock may jump to.
 constexpr uint64_t kEndCheckMs = 250;
+// Files of one prefix and second tried before giving up: far more than anyone starts.
+constexpr int kMaxSameSecondRuns = 1000;
 
 class CSystemClock : public IAcquisitionClock {
 public:
@@ -54,9 +56,16 @@ CAcquisitionRun::CAcquisitionRun(AcquisitionSettings settings, size_t channels, 
 
 bool CAcquisitionRun::Begin(const std::string& prefix, const std::vector<std::string>& titles,
                             bool startedByHand, std::time_t start, std::string& error) {
-    m_strFile = AcquisitionFileName(prefix, start);
-    if (!m_writer.Create(m_strFile, error))
-        return false;
+    // Never over another run's file: two runs started in the same second (two programs, or Stop
+    // then Start) take the next free name.
+    for (int n = 1;; ++n) {
+        m_strFile = AcquisitionFileName(prefix, start, n);
+        bool taken = false;
+        if (m_writer.CreateNew(m_strFile, taken, error))
+            break;
+        if (!taken || n >= kMaxSameSecondRuns)
+            return false;
+    }
     if (!m_writer.Append(AcquisitionHeader(titles, startedByHand), error)) {
         m_writer.Close();
         return false;

@@ -84,7 +84,9 @@ public:
                     IAcquisitionClock& clock = SystemAcquisitionClock());
 
     // Creates the file for `prefix` at `start` and writes the header of `titles` (with the empty
-    // line of a start by hand). False with `error` naming the file and the system's reason.
+    // line of a start by hand). A name already taken is never written over: the next free one
+    // ("_2", "_3" ... before ".txt") is used, and FilePath() says which. False with `error`
+    // naming the file and the system's reason.
     bool Begin(const std::string& prefix, const std::vector<std::string>& titles,
                bool startedByHand, std::time_t start, std::string& error);
     const std::string& FilePath() const { return m_strFile; }

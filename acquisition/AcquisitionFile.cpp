@@ -31,6 +31,13 @@ std::string AcquisitionFileName(const std::string& prefix, std::time_t start) {
     return prefix + LocalTimeText(start, "%Y%d%m_%H%M%S") + ".txt";
 }
 
+std::string AcquisitionFileName(const std::string& prefix, std::time_t start, int n) {
+    std::string name = AcquisitionFileName(prefix, start);
+    if (n > 1)
+        name.insert(name.size() - 4, "_" + std::to_string(n)); // before the ".txt" just added
+    return name;
+}
+
 std::string AcquisitionHeader(const std::vector<std::string>& titles, bool startedByHand) {
     std::string header = std::to_string(titles.size()) + "\r\n\t";
     for (const std::string& title : titles)
@@ -111,6 +118,20 @@ bool CAcquisitionFileWriter::Create(const std::string& path, std::string& error)
     m_nWholeSize = 0;
     m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (m_fd < 0) {
+        error = CreateFailureText(path, errno);
+        return false;
+    }
+    return true;
+}
+
+bool CAcquisitionFileWriter::CreateNew(const std::string& path, bool& taken, std::string& error) {
+    Close();
+    m_path = path;
+    m_nWholeSize = 0;
+    taken = false;
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (m_fd < 0) {
+        taken = errno == EEXIST;
         error = CreateFailureText(path, errno);
         return false;
     }

@@ -17,6 +17,9 @@
 
 // prefix + local time "%Y%d%m_%H%M%S" + ".txt" (year, day, month: the files' traditional order).
 std::string AcquisitionFileName(const std::string& prefix, std::time_t start);
+// The name of the `n`th run that starts in the same second (n from 2): "_n" before the last
+// ".txt" of AcquisitionFileName; n 1 is AcquisitionFileName itself.
+std::string AcquisitionFileName(const std::string& prefix, std::time_t start, int n);
 
 // Lines 1 to 3, and the empty line 4 of a file started by hand.
 std::string AcquisitionHeader(const std::vector<std::string>& titles, bool startedByHand);
@@ -49,6 +52,9 @@ public:
 
     // Creates the file (or empties it). False with `error` naming the file and the reason.
     bool Create(const std::string& path, std::string& error);
+    // Creates the file only if no file has that name: false with `taken` set when one has (and
+    // nothing is touched), or with `error` for any other reason.
+    bool CreateNew(const std::string& path, bool& taken, std::string& error);
     bool Append(const std::string& piece, std::string& error, bool durable = true);
     void Close();
     bool IsOpen() const { return m_fd >= 0; }

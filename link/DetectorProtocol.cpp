@@ -3,6 +3,7 @@
 #include "link/ComAccess.h"
 #include "link/NumberText.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -39,6 +40,45 @@ std::string ReadReply(ComAccess& port) {
     return std::string(buffer, strnlen(buffer, sizeof buffer));
 }
 
+namespace {
+
+bool EndsWithLineEnd(const std::string& bytes) {
+    return bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0;
+}
+
+} // namespace
+
+std::string ReadAnswer(ComAccess& port, const CExchangePacer& pacer, bool waitIfSilent) {
+    // Raw bytes first, zero bytes included, so that the cut at the first zero byte is the same
+    // however the reply was split.
+    std::string bytes;
+    const auto take = [&] {
+        const int queued = port.QueuedInputCount();
+        if (queued <= 0)
+            return;
+        const size_t room = kReplyBufferSize - 1 - bytes.size();
+        const size_t wanted = std::min(room, static_cast<size_t>(queued));
+        if (wanted == 0)
+            return;
+        const size_t before = bytes.size();
+        bytes.resize(before + wanted);
+        const int n = port.ReadData(&bytes[before], static_cast<uint32_t>(wanted));
+        bytes.resize(before + static_cast<size_t>(std::max(0, n)));
+    };
+    take();
+    const auto unfinished = [&] {
+        if (bytes.size() >= kReplyBufferSize - 1 || EndsWithLineEnd(bytes))
+            return false;
+        return waitIfSilent || !bytes.empty();
+    };
+    for (unsigned waited = 0; unfinished() && waited < kLateReplyMs; waited += kLateReplyStepMs) {
+        if (!pacer.Pause(kLateReplyStepMs))
+            break; // cut short: the exchange ends with what has come
+        take();
+    }
+    return std::string(bytes.c_str(), strnlen(bytes.c_str(), bytes.size()));
+}
+
 std::string SerialFromReply(const std::string& reply) {
     return reply.size() < 4 ? std::string() : reply.substr(4);
 }
@@ -54,18 +94,21 @@ std::string TrimRight(const std::string& text) {
 namespace {
 
 // "*CSU", 100 ms, discard; "*NAM", 100 ms, read; "*SNN", 100 ms, read; both trimmed. The meter is
-// left silent. Stops at the first command that could not be written.
+// left silent. Stops at the first command that could not be written. A reply late or in pieces
+// is read on to its CR LF (ReadAnswer); a port that says nothing to "*NAM" has no meter, and its
+// "*SNN" gets the plain 100 ms.
 bool StopAndIdentify(ComAccess& port, std::string& name, std::string& serial,
                      const CExchangePacer& pacer) {
     if (!SendCommand(port, kStopStream, pacer) || !pacer.Pause(100))
         return false;
-    ReadReply(port); // whatever the meter was still streaming
+    ReadAnswer(port, pacer, false); // whatever the meter was still streaming, to its line's end
     if (!SendCommand(port, kAskName, pacer) || !pacer.Pause(100))
         return false;
-    name = TrimRight(ReadReply(port));
+    const std::string nameReply = ReadAnswer(port, pacer, true);
+    name = TrimRight(nameReply);
     if (!SendCommand(port, kAskSerial, pacer) || !pacer.Pause(100))
         return false;
-    serial = TrimRight(SerialFromReply(ReadReply(port)));
+    serial = TrimRight(SerialFromReply(ReadAnswer(port, pacer, !nameReply.empty())));
     return true;
 }
 
@@ -109,10 +152,10 @@ bool ReadIdentification(ComAccess& port, std::string& name, std::string& serial,
                         const CExchangePacer& pacer) {
     if (!SendCommand(port, kAskName, pacer) || !pacer.Pause(100))
         return false;
-    name = ReadReply(port);
+    name = ReadAnswer(port, pacer, true);
     if (!SendCommand(port, kAskSerial, pacer) || !pacer.Pause(100))
         return false;
-    serial = SerialFromReply(ReadReply(port));
+    serial = SerialFromReply(ReadAnswer(port, pacer, !name.empty()));
     return true;
 }
 

@@ -37,6 +37,17 @@ bool SendCommand(ComAccess& port, const std::string& command, const CExchangePac
 // byte. Empty when nothing is queued.
 std::string ReadReply(ComAccess& port);
 
+// How long a reply that has not come whole within its 100 ms is waited for, and how often the
+// port is looked at meanwhile.
+inline constexpr unsigned kLateReplyMs = 1000;
+inline constexpr unsigned kLateReplyStepMs = 10;
+// The reply to a question, read after its 100 ms pause: what is queued, and when that does not
+// end in CR LF, what follows, until its CR LF, kLateReplyMs more or a full buffer. With
+// `waitIfSilent` a reply that has not begun at all is waited for too; without, nothing queued is
+// no reply. A meter that answers within 100 ms is read exactly as by ReadReply. Up to the first
+// zero byte, at most kReplyBufferSize - 1 bytes.
+std::string ReadAnswer(ComAccess& port, const CExchangePacer& pacer, bool waitIfSilent);
+
 // Identification replies: the serial number is the reply without its 4-character header (empty
 // when shorter). The probe removes trailing white space; the identify command keeps it.
 std::string SerialFromReply(const std::string& reply);
@@ -66,9 +77,9 @@ bool ApplyWavelengthAndStart(ComAccess& port, int wavelengthNm,
 // "*PWC%5i" with the wavelength, 200 ms, "*ANT" or "*ANF". No pause follows.
 bool ApplyConfiguration(ComAccess& port, int wavelengthNm, bool anticipation,
                         const CExchangePacer& pacer = CExchangePacer::Uncut());
-// "*NAM", 100 ms, read the name; "*SNN", 100 ms, read the serial number. Both are stored as
-// received (no trimming). Nothing else may read the port meanwhile (the channel's worker runs it
-// between two reads of the stream).
+// "*NAM", 100 ms, read the name; "*SNN", 100 ms, read the serial number (each read on when late,
+// ReadAnswer). Both are stored as received (no trimming). Nothing else may read the port meanwhile
+// (the channel's worker runs it between two reads of the stream).
 bool ReadIdentification(ComAccess& port, std::string& name, std::string& serial,
                         const CExchangePacer& pacer = CExchangePacer::Uncut());
 // "*CAU", then 200 ms.

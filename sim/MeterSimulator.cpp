@@ -307,6 +307,7 @@ void CMeterSimulator::CloseMaster() {
     m_master = -1;
     m_pending.clear();
     m_pendingReading.clear();
+    m_answers.clear();
 }
 
 void CMeterSimulator::SetFault(MeterFault fault) {
@@ -400,6 +401,7 @@ void CMeterSimulator::Run() {
 
         if (m_fault != MeterFault::Silence && !m_peerAbsent)
             FlushPending();
+        SendDueAnswers(m_nowMs);
         StreamDue(m_nowMs);
 
         if (m_peerAbsent)
@@ -414,10 +416,10 @@ void CMeterSimulator::Handle(const MeterCommand& command) {
     }
     switch (command.kind) {
     case MeterCommand::AskName:
-        Send(m_profile.name + "\r\n");
+        Answer(m_profile.name + "\r\n");
         break;
     case MeterCommand::AskSerial:
-        Send(m_profile.serialReply + "\r\n");
+        Answer(m_profile.serialReply + "\r\n");
         break;
     case MeterCommand::StartStream:
         if (!m_streaming) {
@@ -477,6 +479,30 @@ CMeterSimulator::SendResult CMeterSimulator::Send(const std::string& text) {
         return SendResult::Dropped; // EAGAIN: the line is lost, as on a full UART
     m_pending = text.substr(done);
     return SendResult::Partial;
+}
+
+void CMeterSimulator::Answer(const std::string& text) {
+    const double delay = std::max(0.0, m_profile.replyDelayMs);
+    if (delay == 0 && m_profile.replyRestMs <= 0) {
+        Send(text);
+        return;
+    }
+    if (m_profile.replyRestMs > delay) {
+        const size_t half = text.size() / 2;
+        m_answers.push_back({m_nowMs + delay, text.substr(0, half)});
+        m_answers.push_back({m_nowMs + m_profile.replyRestMs, text.substr(half)});
+    } else {
+        m_answers.push_back({m_nowMs + delay, text});
+    }
+    std::stable_sort(m_answers.begin(), m_answers.end(),
+                     [](const DueAnswer& a, const DueAnswer& b) { return a.dueMs < b.dueMs; });
+}
+
+void CMeterSimulator::SendDueAnswers(double nowMs) {
+    size_t sent = 0;
+    while (sent < m_answers.size() && m_answers[sent].dueMs <= nowMs)
+        Send(m_answers[sent++].text);
+    m_answers.erase(m_answers.begin(), m_answers.begin() + static_cast<std::ptrdiff_t>(sent));
 }
 
 void CMeterSimulator::LogReading(const std::string& text) {

@@ -38,6 +38,11 @@ struct MeterProfile {
     double sagAfterSeconds = -1;
     double sagDepth = 0;
     double sagMinutes = 1;
+    // A meter slow to answer "*NAM" and "*SNN": the reply begins `replyDelayMs` after the
+    // question; with `replyRestMs` above that, only its first half does, and the rest follows
+    // `replyRestMs` after the question (a reply in two pieces).
+    double replyDelayMs = 0;
+    double replyRestMs = 0;
 };
 
 // The default meter of index i (0 to 7): names, serial numbers and powers spread over decades.
@@ -112,6 +117,9 @@ private:
     void FinishReplug();
     bool PointLink(const std::string& target, std::string& error);
     void LogReading(const std::string& text);
+    // An answer to a question, sent now or when the profile's delays say.
+    void Answer(const std::string& text);
+    void SendDueAnswers(double nowMs);
 
     MeterProfile m_profile;
     mutable std::mutex m_pathLock; // m_portPath, which the thread changes at a re-plug
@@ -142,6 +150,11 @@ private:
     double m_nextDueMs = 0;
     double m_nowMs = 0;
     bool m_errLine = true; // which non-number line comes next
+    struct DueAnswer {
+        double dueMs;
+        std::string text;
+    };
+    std::vector<DueAnswer> m_answers; // pieces of answers not sent yet, in the order due
     std::mt19937 m_random;
     std::normal_distribution<double> m_normal;
 

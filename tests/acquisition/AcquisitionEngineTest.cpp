@@ -230,3 +230,37 @@ TEST(AcquisitionSchedule, WindowsAheadOrUnderWayAreScheduledEndedOnesAreNot) {
     EXPECT_FALSE(ScheduledStartDue(199, 200));
     EXPECT_TRUE(ScheduledStartDue(200, 200));
 }
+
+// Runs that start in the same second with the same prefix (two programs, Stop then Start) each
+// get a file of their own, named "_2", "_3" ... before ".txt", and each file keeps its own lines.
+TEST(AcquisitionRun, RunsStartedInTheSameSecondNeverShareAFile) {
+    TempHome home;
+    const std::string prefix = home.Path() + "/run";
+    const std::time_t start = 1300000000;
+    std::vector<std::unique_ptr<Recording>> runs;
+    for (int i = 0; i < 3; ++i) {
+        AcquisitionSettings settings;
+        settings.durationSeconds = i; // 1, 2 and 3 lines
+        runs.push_back(std::make_unique<Recording>(settings, 1 + static_cast<size_t>(i)));
+        std::string error;
+        ASSERT_TRUE(runs.back()->run->Begin(prefix, std::vector<std::string>(1 + i, "T"), true,
+                                            start, error))
+            << error;
+    }
+    const std::string first = AcquisitionFileName(prefix, start);
+    EXPECT_EQ(runs[0]->run->FilePath(), first);
+    EXPECT_EQ(runs[1]->run->FilePath(), first.substr(0, first.size() - 4) + "_2.txt");
+    EXPECT_EQ(runs[2]->run->FilePath(), first.substr(0, first.size() - 4) + "_3.txt");
+    for (size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_EQ(runs[i]->run->Run(runs[i]->running), AcquisitionEnd::Completed);
+        const CAcquisitionData data = ReadAcquisitionText(ReadFile(runs[i]->run->FilePath()));
+        EXPECT_TRUE(data.m_messages.empty());
+        EXPECT_EQ(data.m_nLines, static_cast<int>(i) + 1);
+        EXPECT_EQ(data.m_names.size(), i + 1);
+    }
+    // A prefix that ends in ".txt" keeps it, and the number goes before the last one.
+    const std::string dotted = AcquisitionFileName("/d/r.txt", start);
+    EXPECT_EQ(dotted.rfind("/d/r.txt", 0), 0u);
+    EXPECT_EQ(AcquisitionFileName("/d/r.txt", start, 2),
+              dotted.substr(0, dotted.size() - 4) + "_2.txt");
+}

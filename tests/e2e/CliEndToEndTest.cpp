@@ -78,6 +78,16 @@ TEST(CliEndToEnd, ProbeListsEachMeterWithItsStoredPositionAndTitle) {
     CMeterSimulator silent(silentProfile);
     ASSERT_TRUE(silent.Start(error)) << error;
     silent.SetFault(MeterFault::Silence);
+    // A meter that answers 150 ms late, and one whose answers come in two pieces, the second
+    // 130 ms after the question (a loaded machine, a slow hub): both are read whole.
+    MeterProfile lateProfile = SteadyMeter("LATE150");
+    lateProfile.replyDelayMs = 150;
+    CMeterSimulator late(lateProfile);
+    ASSERT_TRUE(late.Start(error)) << error;
+    MeterProfile splitProfile = SteadyMeter("SPLIT130");
+    splitProfile.replyRestMs = 130;
+    CMeterSimulator split(splitProfile);
+    ASSERT_TRUE(split.Start(error)) << error;
 
     CChannelConfig stored;
     stored.m_nPosition = 3;
@@ -85,11 +95,12 @@ TEST(CliEndToEnd, ProbeListsEachMeterWithItsStoredPositionAndTitle) {
     const std::string serial0 = meters.Meter(0).Profile().serialReply.substr(4);
     ASSERT_TRUE(SaveChannelConfigFile(serial0, stored, error)) << error;
 
-    const ProcessResult r = RunProgram(
-        {kCli, "probe", meters.Meter(0).PortPath(), meters.Meter(1).PortPath(), silent.PortPath()});
+    const ProcessResult r =
+        RunProgram({kCli, "probe", meters.Meter(0).PortPath(), meters.Meter(1).PortPath(),
+                    silent.PortPath(), late.PortPath(), split.PortPath()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 3u) << r.out;
+    ASSERT_EQ(lines.size(), 5u) << r.out;
     EXPECT_EQ(Fields(lines[0]),
               (std::vector<std::string>{"3", meters.Meter(0).PortPath(),
                                         meters.Meter(0).Profile().name, serial0, "Bench-A"}));
@@ -98,6 +109,11 @@ TEST(CliEndToEnd, ProbeListsEachMeterWithItsStoredPositionAndTitle) {
         (std::vector<std::string>{"-1", meters.Meter(1).PortPath(), meters.Meter(1).Profile().name,
                                   meters.Meter(1).Profile().serialReply.substr(4), ""}));
     EXPECT_EQ(Fields(lines[2]), (std::vector<std::string>{"-1", silent.PortPath(), "", "", ""}));
+    EXPECT_EQ(Fields(lines[3]),
+              (std::vector<std::string>{"-1", late.PortPath(), "KLV-TEST", "LATE150", ""}));
+    EXPECT_EQ(Fields(lines[4]),
+              (std::vector<std::string>{"-1", split.PortPath(), "KLV-TEST", "SPLIT130", ""}));
+    EXPECT_EQ(Commands(late), (std::vector<std::string>{"*CSU", "*NAM", "*SNN"}));
     // The probe asks and listens; it never starts the stream.
     EXPECT_EQ(Commands(meters.Meter(1)), (std::vector<std::string>{"*CSU", "*NAM", "*SNN"}));
     EXPECT_FALSE(meters.Meter(1).IsStreaming());

@@ -38,4 +38,51 @@ TEST(ProtocolWithSimulator, ProbePacesEveryByteAndReadsTheIdentification) {
     EXPECT_GE(bytes[4].timeMs - bytes[3].timeMs, 100 - 2);
 }
 
+std::string Received(const CMeterSimulator& meter) {
+    std::string text;
+    for (const auto& b : meter.ReceivedBytes())
+        text += b.byte;
+    return text;
+}
+
+// A reply that comes after its 100 ms pause, whole or in two pieces, is read on to its CR LF,
+// in the probe and in the resume of a lost meter, with the same bytes sent to the meter. A port
+// whose meter says nothing is still listed without a name.
+TEST(ProtocolWithSimulator, LateAndSplitRepliesAreReadWhole) {
+    MeterProfile late = DefaultMeterProfile(1);
+    late.replyDelayMs = 150;
+    MeterProfile split = DefaultMeterProfile(2);
+    split.replyRestMs = 130;
+    for (const MeterProfile& profile : {late, split}) {
+        CMeterSimulator meter(profile);
+        std::string error;
+        ASSERT_TRUE(meter.Start(error)) << error;
+        const Protocol::ProbeResult probe = Protocol::ProbePort(meter.PortPath());
+        ASSERT_TRUE(probe.opened) << probe.error;
+        EXPECT_EQ(probe.name, profile.name);
+        EXPECT_EQ(probe.serial, profile.serialReply.substr(4));
+        EXPECT_EQ(Received(meter), "*CSU*NAM*SNN");
+
+        meter.ClearLogs();
+        ComAccess port;
+        Protocol::ResumeSettings settings;
+        settings.serial = profile.serialReply.substr(4);
+        settings.wavelengthNm = 532;
+        settings.anticipation = false;
+        EXPECT_EQ(Protocol::ResumeMeter(port, meter.PortPath(), settings),
+                  Protocol::ResumeResult::Resumed);
+        EXPECT_EQ(Received(meter), "*CSU*NAM*SNN*PWC  532*ANF*CAU");
+        Protocol::CloseMeter(port);
+    }
+
+    CMeterSimulator silent(DefaultMeterProfile(3));
+    std::string error;
+    ASSERT_TRUE(silent.Start(error)) << error;
+    silent.SetFault(MeterFault::Silence);
+    const Protocol::ProbeResult probe = Protocol::ProbePort(silent.PortPath());
+    EXPECT_TRUE(probe.opened);
+    EXPECT_EQ(probe.name, "");
+    EXPECT_EQ(probe.serial, "");
+}
+
 } // namespace
