@@ -191,7 +191,7 @@ void CChannel::PollOnce() {
         return;
     Touch();
     if (event == LinkEvent::Lost)
-        Tell(ChannelEvent::Lost, m_link.LossReason());
+        Tell(ChannelEvent::Lost, m_link.LossReason().Text());
     else
         Tell(ChannelEvent::Resumed, std::string());
 }
@@ -201,7 +201,7 @@ void CChannel::LoseOnWriteFailure() {
         return; // cut short by a close: no failure of the meter
     if (m_link.SetLost(m_port.LastError())) {
         Touch();
-        Tell(ChannelEvent::Lost, m_link.LossReason());
+        Tell(ChannelEvent::Lost, m_link.LossReason().Text());
     }
 }
 
@@ -216,12 +216,11 @@ CChannel::Outcome CChannel::OpenFailed(const std::string& portName) {
     Outcome outcome;
     outcome.ok = false;
     outcome.error = m_port.LastError();
-    outcome.errorCode = m_port.LastErrorCode();
     m_link.SetClosed();
     Touch();
     {
         std::lock_guard<std::mutex> guard(m_failureLock);
-        m_failures.push_back(Protocol::OpenFailureText(portName, outcome.error, outcome.errorCode));
+        m_failures.push_back(Protocol::OpenFailureText(portName, outcome.error));
     }
     return outcome;
 }

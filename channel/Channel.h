@@ -31,7 +31,7 @@
 #include <vector>
 
 enum class ChannelEvent {
-    Lost,    // the meter stopped answering (detail: the port's reason)
+    Lost,    // the meter stopped answering (detail: the port's reason, as its text)
     Resumed, // the same meter answers again on its port
 };
 
@@ -52,8 +52,7 @@ public:
     struct Outcome {
         bool ok = true;
         bool cut = false;
-        std::string error;
-        int errorCode = 0;
+        PortError error;
         // Connect: when the port had been open 400 ms and the graph restarted.
         std::chrono::steady_clock::time_point openedAt{};
     };

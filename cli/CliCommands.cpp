@@ -26,8 +26,8 @@ namespace {
 
 namespace Protocol = DetectorProtocol;
 
-void PrintOpenFailure(FILE* err, const std::string& port, const std::string& error, int code) {
-    std::fputs(Protocol::OpenFailureText(port, error, code).c_str(), err);
+void PrintOpenFailure(FILE* err, const std::string& port, const PortError& error) {
+    std::fputs(Protocol::OpenFailureText(port, error).c_str(), err);
 }
 
 // Fields of the stored record, in the order of the file.
@@ -146,7 +146,7 @@ int Probe(const std::vector<std::string>& ports, FILE* out, FILE* err) {
         const std::string& port = list[i];
         const Protocol::ProbeResult& probe = probes[i];
         if (!probe.opened) {
-            PrintOpenFailure(err, port, probe.error, probe.errorCode);
+            PrintOpenFailure(err, port, probe.error);
             if (named)
                 status = kFailure;
         }
@@ -168,7 +168,7 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
     using Clock = std::chrono::steady_clock;
     const Protocol::ProbeResult probe = Protocol::ProbePort(options.port);
     if (!probe.opened) {
-        PrintOpenFailure(err, options.port, probe.error, probe.errorCode);
+        PrintOpenFailure(err, options.port, probe.error);
         return kFailure;
     }
     if (probe.serial.empty())
@@ -209,8 +209,7 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
         shared.connected = true;
         shared.openedAt = outcome.openedAt;
         if (!outcome.ok && !outcome.cut)
-            shared.failure =
-                Protocol::OpenFailureText(options.port, outcome.error, outcome.errorCode);
+            shared.failure = Protocol::OpenFailureText(options.port, outcome.error);
     });
 
     CStatistics stats;

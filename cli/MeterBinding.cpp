@@ -25,9 +25,7 @@ std::vector<CChannelConfig> ListDetectors(const std::vector<std::string>& ports,
     if (named)
         for (size_t i = 0; i < ports.size(); ++i)
             if (!probes[i].opened)
-                std::fputs(Protocol::OpenFailureText(ports[i], probes[i].error, probes[i].errorCode)
-                               .c_str(),
-                           err);
+                std::fputs(Protocol::OpenFailureText(ports[i], probes[i].error).c_str(), err);
     std::vector<CChannelConfig> rows =
         DetectorRowsFromProbe(ports, probes, [err](const std::string& error) {
             std::fprintf(err, "%s; recording it with the default settings\n", error.c_str());
@@ -67,8 +65,7 @@ std::vector<std::unique_ptr<BoundMeter>> BindMeters(const std::vector<std::strin
             [&, port = binding.config.m_strPort](const CChannel::Outcome& outcome) {
                 if (!outcome.ok) {
                     std::lock_guard<std::mutex> guard(failureLock);
-                    failures.push_back(
-                        Protocol::OpenFailureText(port, outcome.error, outcome.errorCode));
+                    failures.push_back(Protocol::OpenFailureText(port, outcome.error));
                 }
                 --pending;
             });

@@ -30,8 +30,9 @@ constexpr int kListedRows = static_cast<int>(kAssignableRows);
 
 // The system refused to open the port (rather than finding no device behind it): the user can
 // do something about it, and is told.
-bool IsRefusal(int errorCode) {
-    return errorCode == EACCES || errorCode == EPERM || errorCode == EBUSY || errorCode == ENOENT;
+bool IsRefusal(const PortError& error) {
+    return error.kind == PortFault::Refused || error.kind == PortFault::Busy ||
+           error.kind == PortFault::Missing;
 }
 
 constexpr int kPortWidth = 60;
@@ -147,11 +148,10 @@ void CAutoDetectDlg::OnPortProbed(int row, const DetectorProtocol::ProbeResult& 
     if (result.opened) {
         SetText(row, kColName, ToQt(result.name));
         SetText(row, kColSerial, ToQt(result.serial));
-    } else if (IsRefusal(result.errorCode)) {
+    } else if (IsRefusal(result.error)) {
         // The row stays empty, as for a port without a meter; the user is told why once the
         // list is final.
-        m_refused[static_cast<size_t>(row)] =
-            DetectorProtocol::OpenFailureText(port, result.error, result.errorCode);
+        m_refused[static_cast<size_t>(row)] = DetectorProtocol::OpenFailureText(port, result.error);
     }
     if (--m_nProbesLeft == 0)
         FinishProbe();

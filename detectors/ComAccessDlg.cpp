@@ -88,8 +88,9 @@ void CComAccessDlg::OnOK() {
         return;
     }
 
-    QString message = ToQt(LastError());
-    const std::string hint = DetectorProtocol::PermissionHint(device, LastErrorCode());
+    const PortError error = LastError();
+    QString message = ToQt(error.Text());
+    const std::string hint = DetectorProtocol::PermissionHint(device, error);
     if (!hint.empty()) {
         if (!message.endsWith(QLatin1Char('\n')))
             message += QLatin1Char('\n');

@@ -2,8 +2,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <map>
 
 #include <fcntl.h>
@@ -104,12 +102,12 @@ bool ComAccess::Open(const std::string& devicePath, uint32_t baudRate) {
     std::lock_guard<std::mutex> guard(m_lock);
     CloseLocked();
     if (const int injected = InjectedOpenFailure(devicePath)) {
-        FormatLastError("Open(): CreateFile() failed, invalid handle value\r\n", injected);
+        SetError(PortOperation::Open, injected);
         return false;
     }
     const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        FormatLastError("Open(): CreateFile() failed, invalid handle value\r\n", errno);
+        SetError(PortOperation::Open, errno);
         return false;
     }
     // Exclusive like a Windows port: TIOCEXCL stops other openers (not root), the advisory lock
@@ -117,14 +115,14 @@ bool ComAccess::Open(const std::string& devicePath, uint32_t baudRate) {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int code = (errno == EWOULDBLOCK) ? EBUSY : errno;
         ::close(fd);
-        FormatLastError("Open(): CreateFile() failed, invalid handle value\r\n", code);
+        SetError(PortOperation::Open, code);
         return false;
     }
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) {
         const int code = errno;
         ::close(fd);
-        FormatLastError("Open(): GetCommState() failed\r\n", code);
+        SetError(PortOperation::GetState, code);
         return false;
     }
     ::ioctl(fd, TIOCEXCL);
@@ -134,7 +132,7 @@ bool ComAccess::Open(const std::string& devicePath, uint32_t baudRate) {
         ::tcsetattr(fd, TCSANOW, &tio) != 0) {
         const int code = speed == 0 ? EINVAL : errno;
         ::close(fd);
-        FormatLastError("Open(): SetCommState() failed\r\n", code);
+        SetError(PortOperation::SetState, code);
         return false;
     }
     // A port starts with an empty input queue, as a Windows port does when it is opened; a
@@ -163,7 +161,7 @@ int ComAccess::WriteData(const void* data, uint32_t length) {
     std::lock_guard<std::mutex> guard(m_lock);
     const int fd = m_hCom.load();
     if (fd < 0) {
-        FormatLastError("WriteData(): WriteFile() failed", EBADF);
+        SetError(PortOperation::Write, EBADF);
         return -1;
     }
     const auto* bytes = static_cast<const char*>(data);
@@ -177,13 +175,13 @@ int ComAccess::WriteData(const void* data, uint32_t length) {
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            FormatLastError("WriteData(): WriteFile() failed", errno);
+            SetError(PortOperation::Write, errno);
             return -1;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
-            FormatLastError("WriteData(): GetOverlappedResult() failed", ETIMEDOUT);
+            SetError(PortOperation::WriteWait, ETIMEDOUT);
             return -1;
         }
         pollfd pfd{fd, POLLOUT, 0};
@@ -219,13 +217,13 @@ int ComAccess::Read(void* buffer, uint32_t wanted, int waitMs) {
     std::lock_guard<std::mutex> guard(m_lock);
     const int fd = m_hCom.load();
     if (fd < 0) {
-        FormatLastError("ReadData(): SetCommMask() failed", EBADF);
+        SetError(PortOperation::Read, EBADF);
         return -1;
     }
     pollfd pfd{fd, POLLIN, 0};
     const int ready = ::poll(&pfd, 1, waitMs);
     if (ready < 0 && errno != EINTR) {
-        FormatLastError("ReadData(): WaitForSingleObject() failed", errno);
+        SetError(PortOperation::Wait, errno);
         return -1;
     }
     const bool gone = ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL));
@@ -235,7 +233,7 @@ int ComAccess::Read(void* buffer, uint32_t wanted, int waitMs) {
     if (gone || (n < 0 && errno != EAGAIN && errno != EINTR)) {
         // The device is gone (unplugged adapter, closed pseudo-terminal): bytes still queued
         // are returned first, then every read fails.
-        FormatLastError("ReadData(): SetCommMask() failed", gone ? EIO : errno);
+        SetError(PortOperation::Read, gone ? EIO : errno);
         return -1;
     }
     return 0;
@@ -252,26 +250,12 @@ int ComAccess::QueuedInputCount() {
     return count;
 }
 
-std::string ComAccess::LastError() const {
+PortError ComAccess::LastError() const {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_szError;
+    return m_lastError;
 }
 
-int ComAccess::LastErrorCode() const {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_nErrorCode;
-}
-
-void ComAccess::FormatLastError(const char* operation, int code) {
+void ComAccess::SetError(PortOperation operation, int code) {
     // Called with m_lock held.
-    char message[256];
-    const char* text = message;
-#if defined(__GLIBC__) && defined(_GNU_SOURCE)
-    text = ::strerror_r(code, message, sizeof message); // GNU form returns the text
-#else
-    if (::strerror_r(code, message, sizeof message) != 0)
-        std::snprintf(message, sizeof message, "Unknown error %d", code);
-#endif
-    std::snprintf(m_szError, sizeof m_szError, "%s: (%d) %s\n", operation, code, text);
-    m_nErrorCode = code;
+    m_lastError = PortError::From(operation, code);
 }

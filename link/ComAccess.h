@@ -4,6 +4,7 @@
 // and the text of the last failure for the caller to show.
 
 #include "link/ExchangePacer.h"
+#include "link/PortError.h"
 
 #include <atomic>
 #include <cstdint>
@@ -44,20 +45,18 @@ public:
     // Bytes waiting in the driver's input queue, -1 when the port is closed or the query fails.
     int QueuedInputCount();
 
-    // Text of the last failure: the operation, then ": (errno) strerror\n".
-    std::string LastError() const;
-    // errno of the last failure, 0 when none.
-    int LastErrorCode() const;
+    // The last failure: its kind, errno and operation (Text() gives the operation, then
+    // ": (errno) strerror\n").
+    PortError LastError() const;
 
     // Tests: every later Open of `devicePath` fails with `errorCode` as if the system refused it
     // (root, as in CI, is never refused for permissions). 0 takes the failure back.
     static void InjectOpenFailure(const std::string& devicePath, int errorCode);
 
     static constexpr uint32_t kMeterBaudRate = 57600;
-    static constexpr size_t kErrorSize = 280;
 
 private:
-    void FormatLastError(const char* operation, int code);
+    void SetError(PortOperation operation, int code);
     void CloseLocked();
     int Read(void* buffer, uint32_t wanted, int waitMs);
 
@@ -65,6 +64,5 @@ private:
     // Serialises the descriptor's use against Close, which may come from another thread than the
     // channel's worker that reads and writes. Every call under it is short (a 1 ms wait at most).
     mutable std::mutex m_lock;
-    char m_szError[kErrorSize] = {};
-    int m_nErrorCode = 0;
+    PortError m_lastError;
 };

@@ -119,13 +119,11 @@ ProbeResult ProbePort(const std::string& portName, const CExchangePacer& pacer) 
     ComAccess port;
     if (!port.Open(ComAccess::DevicePath(portName), ComAccess::kMeterBaudRate)) {
         result.error = port.LastError();
-        result.errorCode = port.LastErrorCode();
         return result;
     }
     result.opened = true;
     if (!StopAndIdentify(port, result.name, result.serial, pacer) && !pacer.IsCut()) {
         result.error = port.LastError();
-        result.errorCode = port.LastErrorCode();
     }
     return result; // the port closes here without another command
 }
@@ -190,13 +188,13 @@ void CloseMeter(ComAccess& port) {
     port.Close();
 }
 
-std::string PermissionHint(const std::string& devicePath, int errorCode) {
+std::string PermissionHint(const std::string& devicePath, const PortError& error) {
 #ifdef _WIN32
     (void)devicePath;
-    (void)errorCode;
+    (void)error;
     return std::string();
 #else
-    if (errorCode != EACCES && errorCode != EPERM)
+    if (error.kind != PortFault::Refused)
         return std::string();
     std::string group = "dialout";
     struct stat info {};
@@ -213,9 +211,9 @@ std::string PermissionHint(const std::string& devicePath, int errorCode) {
 #endif
 }
 
-std::string OpenFailureText(const std::string& portName, const std::string& error, int errorCode) {
-    std::string text = portName + ": cannot open the port: " + error;
-    const std::string hint = PermissionHint(ComAccess::DevicePath(portName), errorCode);
+std::string OpenFailureText(const std::string& portName, const PortError& error) {
+    std::string text = portName + ": cannot open the port: " + error.Text();
+    const std::string hint = PermissionHint(ComAccess::DevicePath(portName), error);
     if (!hint.empty())
         text += hint + "\n";
     return text;

@@ -6,6 +6,7 @@
 // pacer was cut short.
 
 #include "link/ExchangePacer.h"
+#include "link/PortError.h"
 
 #include <string>
 
@@ -57,10 +58,9 @@ struct ProbeResult {
     bool opened = false;
     std::string name;   // trailing white space removed
     std::string serial; // trailing white space removed
-    // The port's error text when it could not be opened (`opened` false) or a command could not
-    // be written to it (`opened` true).
-    std::string error;
-    int errorCode = 0;
+    // Why the port could not be opened (`opened` false) or a command could not be written to it
+    // (`opened` true).
+    PortError error;
 };
 
 // Probe of a port: open at 57600; "*CSU", 100 ms, discard; "*NAM", 100 ms, read; "*SNN",
@@ -107,10 +107,10 @@ void CloseMeter(ComAccess& port);
 
 // A line to add to a port error when the system refused the device for lack of permission:
 // the account must belong to the group that owns the device. Empty for other errors.
-std::string PermissionHint(const std::string& devicePath, int errorCode);
+std::string PermissionHint(const std::string& devicePath, const PortError& error);
 // What a user is told of a port that could not be opened: "PORT: cannot open the port: " and the
 // port's error text (which ends in a line feed), then the permission hint and a line feed when
 // the system refused the device for lack of permission.
-std::string OpenFailureText(const std::string& portName, const std::string& error, int errorCode);
+std::string OpenFailureText(const std::string& portName, const PortError& error);
 
 } // namespace DetectorProtocol

@@ -53,7 +53,7 @@ LinkEvent CMeterLink::Poll(float gain, float offset, const std::function<void(fl
     return SetLost(m_port.LastError()) ? LinkEvent::Lost : LinkEvent::None;
 }
 
-bool CMeterLink::SetLost(const std::string& reason) {
+bool CMeterLink::SetLost(const PortError& reason) {
     if (m_state.load() != LinkState::Connected)
         return false;
     // The time first: whoever sees the link lost reads when it was lost (it is shown only then).

@@ -51,10 +51,10 @@ public:
                    const CExchangePacer& pacer = CExchangePacer::Uncut());
     // The owner's write to a connected meter failed: the port is closed and the link lost, as
     // when a read fails. False when the link was not connected.
-    bool SetLost(const std::string& reason);
+    bool SetLost(const PortError& reason);
 
-    // The port's text of the failure that lost the link.
-    const std::string& LossReason() const { return m_lossReason; }
+    // The port's failure that lost the link.
+    const PortError& LossReason() const { return m_lossReason; }
 
     static constexpr uint32_t kRetryMs = 2000;
 
@@ -67,7 +67,7 @@ private:
     std::atomic<LinkState> m_state{LinkState::Closed};
     std::atomic<std::time_t> m_lostAt{0};
     uint32_t m_lastTryTicks = 0; // the worker only
-    std::string m_lossReason;    // the worker only
+    PortError m_lossReason;      // the worker only
     mutable std::mutex m_nameLock;
     std::string m_portName;
 };

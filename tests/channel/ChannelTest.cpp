@@ -95,7 +95,7 @@ TEST(Channel, APortThatDoesNotOpenLeavesTheChannelUnboundAndSaysWhy) {
                            [&](const CChannel::Outcome& o) { done.set_value(o); });
     const CChannel::Outcome outcome = done.get_future().get();
     EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(outcome.errorCode, ENOENT);
+    EXPECT_EQ(outcome.error.code, ENOENT);
     EXPECT_FALSE(channel.IsBound());
     const std::vector<std::string> failures = channel.TakeFailures();
     ASSERT_EQ(failures.size(), 1u);

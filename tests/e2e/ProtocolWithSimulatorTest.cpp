@@ -19,7 +19,7 @@ TEST(ProtocolWithSimulator, ProbePacesEveryByteAndReadsTheIdentification) {
     const auto start = std::chrono::steady_clock::now();
     const Protocol::ProbeResult probe = Protocol::ProbePort(meter.PortPath());
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    ASSERT_TRUE(probe.opened) << probe.error;
+    ASSERT_TRUE(probe.opened) << probe.error.Text();
     EXPECT_EQ(probe.name, meter.Profile().name);
     EXPECT_EQ(probe.serial, meter.Profile().serialReply.substr(4));
     EXPECT_GE(elapsed, std::chrono::milliseconds(3 * 100 + 12 * 5));
@@ -58,7 +58,7 @@ TEST(ProtocolWithSimulator, LateAndSplitRepliesAreReadWhole) {
         std::string error;
         ASSERT_TRUE(meter.Start(error)) << error;
         const Protocol::ProbeResult probe = Protocol::ProbePort(meter.PortPath());
-        ASSERT_TRUE(probe.opened) << probe.error;
+        ASSERT_TRUE(probe.opened) << probe.error.Text();
         EXPECT_EQ(probe.name, profile.name);
         EXPECT_EQ(probe.serial, profile.serialReply.substr(4));
         EXPECT_EQ(Received(meter), "*CSU*NAM*SNN");

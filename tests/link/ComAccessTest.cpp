@@ -16,14 +16,16 @@ TEST(ComAccess, FailedOpenLeavesPortClosedWithTheOperationAndSystemText) {
     ComAccess port;
     EXPECT_FALSE(port.Open("/dev/kelvarin-no-such-port", 57600));
     EXPECT_FALSE(port.IsOpen());
-    EXPECT_EQ(port.LastError(), "Open(): CreateFile() failed, invalid handle value\r\n"
-                                ": (2) No such file or directory\n");
-    EXPECT_EQ(port.LastErrorCode(), ENOENT);
+    EXPECT_EQ(port.LastError().Text(), "Open(): CreateFile() failed, invalid handle value\r\n"
+                                       ": (2) No such file or directory\n");
+    EXPECT_EQ(port.LastError().code, ENOENT);
+    EXPECT_EQ(port.LastError().kind, PortFault::Missing);
 
     // A device that is not a serial line: its settings cannot be read.
     EXPECT_FALSE(port.Open("/dev/null", 57600));
-    EXPECT_EQ(port.LastError(),
+    EXPECT_EQ(port.LastError().Text(),
               "Open(): GetCommState() failed\r\n: (25) Inappropriate ioctl for device\n");
+    EXPECT_EQ(port.LastError().kind, PortFault::Settings);
     EXPECT_FALSE(port.IsOpen());
 }
 
@@ -31,12 +33,13 @@ TEST(ComAccess, PortIsExclusiveUntilClosed) {
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
     ComAccess first, second;
-    ASSERT_TRUE(first.Open(pty.SlavePath(), 57600)) << first.LastError();
+    ASSERT_TRUE(first.Open(pty.SlavePath(), 57600)) << first.LastError().Text();
     EXPECT_FALSE(second.Open(pty.SlavePath(), 57600));
-    EXPECT_EQ(second.LastError(), "Open(): CreateFile() failed, invalid handle value\r\n"
-                                  ": (16) Device or resource busy\n");
+    EXPECT_EQ(second.LastError().Text(), "Open(): CreateFile() failed, invalid handle value\r\n"
+                                         ": (16) Device or resource busy\n");
+    EXPECT_EQ(second.LastError().kind, PortFault::Busy);
     first.Close();
-    EXPECT_TRUE(second.Open(pty.SlavePath(), 57600)) << second.LastError();
+    EXPECT_TRUE(second.Open(pty.SlavePath(), 57600)) << second.LastError().Text();
 }
 
 TEST(ComAccess, OpenSetsRaw8N1AtTheRateAndKeepsFlowControl) {
@@ -50,7 +53,7 @@ TEST(ComAccess, OpenSetsRaw8N1AtTheRateAndKeepsFlowControl) {
     ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &before), 0);
 
     ComAccess port;
-    ASSERT_TRUE(port.Open(pty.SlavePath(), 57600)) << port.LastError();
+    ASSERT_TRUE(port.Open(pty.SlavePath(), 57600)) << port.LastError().Text();
     termios after{};
     tcgetattr(pty.Master(), &after);
     EXPECT_TRUE(after.c_cflag & CRTSCTS);
@@ -66,7 +69,7 @@ TEST(ComAccess, OpenSetsRaw8N1AtTheRateAndKeepsFlowControl) {
     pty.CloseMaster();
     PtyPair other;
     EXPECT_FALSE(odd.Open(other.SlavePath(), 12345));
-    EXPECT_EQ(odd.LastError(), "Open(): SetCommState() failed\r\n: (22) Invalid argument\n");
+    EXPECT_EQ(odd.LastError().Text(), "Open(): SetCommState() failed\r\n: (22) Invalid argument\n");
 }
 
 TEST(ComAccess, WriteStringSendsOneBytePer5Ms) {
@@ -98,7 +101,9 @@ TEST(ComAccess, WriteStringSendsOneBytePer5Ms) {
     ComAccess closed;
     EXPECT_EQ(closed.WriteData("x", 1), -1);
     EXPECT_EQ(closed.WriteString("*CAU"), -1);
-    EXPECT_EQ(closed.LastError(), "WriteData(): WriteFile() failed: (9) Bad file descriptor\n");
+    EXPECT_EQ(closed.LastError().Text(),
+              "WriteData(): WriteFile() failed: (9) Bad file descriptor\n");
+    EXPECT_EQ(closed.LastError().kind, PortFault::Closed);
     // A pacer cut short stops the command before its next byte.
     CExchangePacer pacer;
     pacer.Cut();
@@ -138,7 +143,8 @@ TEST(ComAccess, ReadFailsWhenTheDeviceGoesAwayAndWhenClosed) {
     pty.CloseMaster();
     char buffer[8];
     EXPECT_EQ(port.ReadData(buffer, sizeof buffer), -1);
-    EXPECT_NE(port.LastError().find("ReadData(): "), std::string::npos);
+    EXPECT_NE(port.LastError().Text().find("ReadData(): "), std::string::npos);
+    EXPECT_EQ(port.LastError().kind, PortFault::HungUp);
     EXPECT_TRUE(port.IsOpen()) << "a failed read leaves the handle to its owner";
     port.Close();
     EXPECT_EQ(port.ReadData(buffer, sizeof buffer), -1);

@@ -56,10 +56,12 @@ TEST(DetectorProtocol, CloseSendsStopThenClosesAndPermissionHintNamesTheGroup) {
         sent += b.value;
     EXPECT_EQ(sent, "*CSU");
 
-    const std::string hint = Protocol::PermissionHint("/dev/null", EACCES);
+    const std::string hint =
+        Protocol::PermissionHint("/dev/null", PortError::From(PortOperation::Open, EACCES));
     EXPECT_NE(hint.find("group"), std::string::npos);
     EXPECT_NE(hint.find("dialout"), std::string::npos);
-    EXPECT_EQ(Protocol::PermissionHint("/dev/null", ENOENT), "");
+    EXPECT_EQ(Protocol::PermissionHint("/dev/null", PortError::From(PortOperation::Open, ENOENT)),
+              "");
 }
 
 } // namespace
