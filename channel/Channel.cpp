@@ -14,8 +14,17 @@ namespace Protocol = DetectorProtocol;
 
 namespace {
 
-// A lost meter is tried every two seconds; the worker looks at the clock this often.
-constexpr auto kLostPeriod = std::chrono::milliseconds(250);
+int64_t SteadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int MsUntil(std::chrono::steady_clock::time_point when) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(when - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
 
 } // namespace
 
@@ -28,24 +37,48 @@ CChannel::~CChannel() {
         std::lock_guard<std::mutex> guard(m_queueLock);
         m_bStop = true;
     }
-    m_pacer.Cut();
-    m_wake.notify_all();
+    m_gate.Advance(); // an exchange under way ends at its next pause or byte
+    m_wake.Wake();
     if (m_worker.joinable())
         m_worker.join();
 }
 
-void CChannel::Post(std::function<Outcome()> work, Done done, const std::string& bindPort) {
+void CChannel::Post(Request request) {
     {
-        // Under the queue's lock, so that a close carried out meanwhile sees the bind pending.
         std::lock_guard<std::mutex> guard(m_queueLock);
-        const bool binds = !bindPort.empty();
-        m_requests.push_back({++m_nSequence, std::move(work), std::move(done), binds});
-        if (binds) {
-            ++m_nPendingBinds;
-            m_link.SetConnecting(bindPort);
+        request.sequence = ++m_nSequence;
+        if (request.kind == Request::Kind::Close) {
+            // Every exchange and request made so far is cut; the close runs under the new
+            // generation, and so does whatever is asked after it.
+            request.generation = m_gate.Advance();
+            m_nCloseAsked = request.sequence;
+        } else {
+            request.generation = m_gate.Generation();
+            if (request.kind == Request::Kind::Connect || request.kind == Request::Kind::Identify)
+                m_nBindAsked = request.sequence;
         }
+        m_requests.push_back(std::move(request));
     }
-    m_wake.notify_all();
+    m_wake.Wake();
+    Touch();
+}
+
+LinkState CChannel::State() const {
+    {
+        std::lock_guard<std::mutex> guard(m_queueLock);
+        if (m_nBindAsked > m_nCloseAsked && m_nBindAsked > m_nDone)
+            return LinkState::Connecting; // the frame gives the next detector the next position
+        if (m_nCloseAsked > m_nBindAsked && m_nCloseAsked > m_nDone)
+            return LinkState::Closed;
+    }
+    return m_link.State();
+}
+
+bool CChannel::IsSilent() const {
+    if (!HasReading() || m_link.State() != LinkState::Connected)
+        return false;
+    const int64_t since = SteadyMs() - m_nLastReadingMs.load();
+    return since >= std::chrono::duration_cast<std::chrono::milliseconds>(kSilentAfter).count();
 }
 
 void CChannel::SetEventHandler(OnEvent handler) {
@@ -73,11 +106,12 @@ void CChannel::RequestConnect(const CChannelConfig& config, bool showLevels, Don
         if (showLevels)
             ShowLevelsLocked();
     }
-    // Bound from now on: the frame gives the next detector the next position at once, and the
-    // pane says that its meter has not answered yet.
-    const std::string port = config.m_strPort;
-    Post([this, port] { return Connect(port); }, std::move(done), port);
-    Touch();
+    Request request;
+    request.kind = Request::Kind::Connect;
+    request.port = config.m_strPort;
+    request.wavelength = config.m_nWavelength;
+    request.done = std::move(done);
+    Post(std::move(request));
 }
 
 void CChannel::RequestConfigure(const CChannelConfig& config, Done done) {
@@ -86,33 +120,28 @@ void CChannel::RequestConfigure(const CChannelConfig& config, Done done) {
         m_config = config;
         ShowLevelsLocked();
     }
-    Touch();
     // Each request sends the settings it was made with.
-    const int wavelength = config.m_nWavelength;
-    const bool anticipation = config.m_bAnticipation;
-    Post([this, wavelength, anticipation] { return Configure(wavelength, anticipation); },
-         std::move(done));
+    Request request;
+    request.kind = Request::Kind::Configure;
+    request.wavelength = config.m_nWavelength;
+    request.anticipation = config.m_bAnticipation;
+    request.done = std::move(done);
+    Post(std::move(request));
 }
 
 void CChannel::RequestIdentify(const std::string& portName, Done done) {
-    Post([this, portName] { return Identify(portName); }, std::move(done), portName);
-    Touch();
+    Request request;
+    request.kind = Request::Kind::Identify;
+    request.port = portName;
+    request.done = std::move(done);
+    Post(std::move(request));
 }
 
 void CChannel::RequestClose(Done done) {
-    {
-        std::lock_guard<std::mutex> guard(m_queueLock);
-        m_nCutBefore = ++m_nSequence;
-        m_requests.push_back({m_nCutBefore,
-                              [this] {
-                                  Close();
-                                  return Outcome{};
-                              },
-                              std::move(done)});
-    }
-    // A resume being tried, or a meter being started, ends at its next pause.
-    m_pacer.Cut();
-    m_wake.notify_all();
+    Request request;
+    request.kind = Request::Kind::Close;
+    request.done = std::move(done);
+    Post(std::move(request));
 }
 
 // The worker.
@@ -123,83 +152,154 @@ void CChannel::WorkerProc() {
 #endif
     for (;;) {
         Request request;
-        bool cut = false;
+        bool taken = false;
         {
-            std::unique_lock<std::mutex> lock(m_queueLock);
-            const auto ready = [this] { return m_bStop || !m_requests.empty(); };
-            switch (m_link.State()) {
-            case LinkState::Closed:
-            case LinkState::Connecting:
-                // Nothing to read until a request comes, and no wake-up meanwhile.
-                m_wake.wait(lock, ready);
-                break;
-            case LinkState::Connected:
-                m_wake.wait_for(lock, kPollPeriod, ready);
-                break;
-            case LinkState::Lost:
-                m_wake.wait_for(lock, kLostPeriod, ready);
-                break;
-            }
+            std::lock_guard<std::mutex> guard(m_queueLock);
             if (m_bStop)
                 break;
             if (!m_requests.empty()) {
                 request = std::move(m_requests.front());
                 m_requests.pop_front();
-                if (request.binds)
-                    --m_nPendingBinds;
-                cut = request.sequence < m_nCutBefore;
-                if (request.sequence == m_nCutBefore)
-                    m_pacer.Resume(); // the close itself runs at the meter's pace
+                taken = true;
             }
         }
-        if (request.work) {
-            // A request made before a close is dropped: the close undoes it anyway.
-            Outcome outcome;
-            if (cut) {
-                outcome.ok = false;
-                outcome.cut = true;
-            } else {
-                outcome = request.work();
-            }
-            if (request.done)
-                request.done(outcome);
+        if (taken) {
+            Carry(request);
             continue;
         }
-        PollOnce();
+        WaitForWork();
     }
-    // Leaving: a meter still open is stopped and its port closed.
-    m_link.SetClosed();
-    Protocol::CloseMeter(m_port);
+    Leave();
 }
 
-void CChannel::PollOnce() {
+void CChannel::WaitForWork() {
+    switch (m_link.State()) {
+    case LinkState::Connected:
+        // A streaming meter is read in batches: what it sends in the next 50 ms waits in the
+        // driver. After that, the port itself wakes the worker; a silent meter costs nothing.
+        if (const int pause = MsUntil(m_nextRead); pause > 0)
+            m_wake.Wait(pause);
+        else if (m_port.WaitForInput(m_wake.Fd(), -1) == ComAccess::Wait::Readable)
+            ReadOnce();
+        else
+            m_wake.Drain();
+        break;
+    case LinkState::Lost:
+        if (const uint32_t due = m_link.MsUntilRetry(); due > 0)
+            m_wake.Wait(static_cast<int>(due));
+        else
+            TryResume();
+        break;
+    case LinkState::Closed:
+    case LinkState::Connecting:
+        m_wake.Wait(-1); // nothing to read until a request comes
+        break;
+    }
+}
+
+void CChannel::Carry(const Request& request) {
+    Outcome outcome;
+    if (m_gate.IsStale(request.generation)) {
+        // Made before a close, which undoes it anyway.
+        outcome.ok = false;
+        outcome.cut = true;
+    } else {
+        switch (request.kind) {
+        case Request::Kind::Connect:
+            outcome = Connect(request);
+            break;
+        case Request::Kind::Configure:
+            outcome = Configure(request);
+            break;
+        case Request::Kind::Identify:
+            outcome = Identify(request);
+            break;
+        case Request::Kind::Close:
+            Close();
+            break;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> guard(m_queueLock);
+        m_nDone = request.sequence;
+    }
+    Touch();
+    if (request.done)
+        request.done(outcome);
+}
+
+void CChannel::ReadOnce() {
+    m_nextRead = std::chrono::steady_clock::now() + kPollPeriod;
     float gain, offset;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         gain = m_config.m_fGain;
         offset = m_config.m_fOffset;
     }
-    const LinkEvent event = m_link.Poll(
-        gain, offset, [this](float value) { OnNewValue(value); },
+    if (m_link.ReadStream(gain, offset, [this](float value) { OnNewValue(value); }) !=
+        LinkEvent::Lost)
+        return;
+    ForgetReading(); // the value stays on show, greyed; nothing of it is live any more
+    Touch();
+    Tell(ChannelEvent::Lost, m_link.LossReason().Text());
+}
+
+void CChannel::TryResume() {
+    const CExchangePacer pacer(m_gate, m_gate.Generation()); // a close cuts the try short
+    const LinkEvent event = m_link.TryResume(
         [this] {
             std::lock_guard<std::mutex> guard(m_lock);
             return Protocol::ResumeSettings{m_config.m_strSerial, m_config.m_nWavelength,
                                             m_config.m_bAnticipation};
         },
-        m_pacer);
-    if (event == LinkEvent::None)
+        pacer);
+    if (event != LinkEvent::Resumed)
         return;
+    StartAnew();
+    m_nextRead = std::chrono::steady_clock::now();
     Touch();
-    if (event == LinkEvent::Lost)
-        Tell(ChannelEvent::Lost, m_link.LossReason().Text());
-    else
-        Tell(ChannelEvent::Resumed, std::string());
+    Tell(ChannelEvent::Resumed, std::string());
 }
 
-void CChannel::LoseOnWriteFailure() {
-    if (m_pacer.IsCut())
+void CChannel::Leave() {
+    // A meter still open is stopped and its port closed; what was still asked is told.
+    Protocol::CloseMeter(m_port);
+    m_link.SetClosed();
+    std::deque<Request> left;
+    {
+        std::lock_guard<std::mutex> guard(m_queueLock);
+        left.swap(m_requests);
+        m_nDone = m_nSequence;
+    }
+    for (const Request& request : left) {
+        Outcome outcome;
+        if (request.kind != Request::Kind::Close) {
+            outcome.ok = false;
+            outcome.cut = true;
+        }
+        if (request.done)
+            request.done(outcome);
+    }
+}
+
+void CChannel::ForgetReading() {
+    m_nFreshReadings.store(0);
+    m_fLastReadingTime.store(0.0);
+    m_nLastReadingMs.store(0);
+}
+
+void CChannel::StartAnew() {
+    ForgetReading();
+    m_fValue.store(0.0f);
+    m_bAlarm.store(false);
+    Touch();
+}
+
+void CChannel::LoseOnWriteFailure(const CExchangePacer& pacer) {
+    if (pacer.IsCut())
         return; // cut short by a close: no failure of the meter
     if (m_link.SetLost(m_port.LastError())) {
+        ForgetReading();
         Touch();
         Tell(ChannelEvent::Lost, m_link.LossReason().Text());
     }
@@ -217,7 +317,6 @@ CChannel::Outcome CChannel::OpenFailed(const std::string& portName) {
     outcome.ok = false;
     outcome.error = m_port.LastError();
     m_link.SetClosed();
-    Touch();
     {
         std::lock_guard<std::mutex> guard(m_failureLock);
         m_failures.push_back(Protocol::OpenFailureText(portName, outcome.error));
@@ -225,9 +324,21 @@ CChannel::Outcome CChannel::OpenFailed(const std::string& portName) {
     return outcome;
 }
 
-CChannel::Outcome CChannel::Connect(const std::string& portName) {
-    Outcome outcome;
-    if (!Protocol::OpenMeterPort(m_port, portName, m_pacer)) {
+namespace {
+
+CChannel::Outcome CutOutcome() {
+    CChannel::Outcome outcome;
+    outcome.ok = false;
+    outcome.cut = true;
+    return outcome;
+}
+
+} // namespace
+
+CChannel::Outcome CChannel::Connect(const Request& request) {
+    const CExchangePacer pacer(m_gate, request.generation);
+    m_link.SetClosed();
+    if (!Protocol::OpenMeterPort(m_port, request.port, pacer)) {
         // Unbound: the pane shows no meter's title or levels, only its position.
         {
             std::lock_guard<std::mutex> guard(m_lock);
@@ -237,62 +348,65 @@ CChannel::Outcome CChannel::Connect(const std::string& portName) {
             m_graph.m_bShowLevelHigh = false;
             m_graph.m_bShowLevelLow = false;
         }
-        return OpenFailed(portName);
+        return OpenFailed(request.port);
     }
+    if (pacer.IsCut())
+        return CutOutcome(); // the close that cut it stops the meter and closes the port
     ResetGraph();
+    StartAnew();
+    m_fHeld.store(0.0f); // another meter: nothing of the one before is recorded for it
+    Outcome outcome;
     outcome.openedAt = std::chrono::steady_clock::now();
-    int wavelength;
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        wavelength = m_config.m_nWavelength;
-    }
-    const bool started = Protocol::ApplyWavelengthAndStart(m_port, wavelength, m_pacer);
+    const bool started = Protocol::ApplyWavelengthAndStart(m_port, request.wavelength, pacer);
+    if (pacer.IsCut())
+        return CutOutcome();
     // Connected first, so that a refused command makes it lost (tried again every 2 s).
-    m_link.SetConnected(portName);
-    Touch();
+    m_link.SetConnected(request.port);
+    m_nextRead = std::chrono::steady_clock::now();
     if (!started)
-        LoseOnWriteFailure();
+        LoseOnWriteFailure(pacer);
     return outcome;
 }
 
-CChannel::Outcome CChannel::Configure(int wavelength, bool anticipation) {
+CChannel::Outcome CChannel::Configure(const Request& request) {
+    const CExchangePacer pacer(m_gate, request.generation);
     // Sent whatever the link: a closed port lets them fail silently.
-    if (!Protocol::ApplyConfiguration(m_port, wavelength, anticipation, m_pacer) &&
+    if (!Protocol::ApplyConfiguration(m_port, request.wavelength, request.anticipation, pacer) &&
         m_link.IsConnected())
-        LoseOnWriteFailure();
-    return Outcome{};
+        LoseOnWriteFailure(pacer);
+    return pacer.IsCut() ? CutOutcome() : Outcome{};
 }
 
-CChannel::Outcome CChannel::Identify(const std::string& portName) {
-    Outcome outcome;
-    if (!m_port.Open(ComAccess::DevicePath(portName), ComAccess::kMeterBaudRate))
-        return OpenFailed(portName);
+CChannel::Outcome CChannel::Identify(const Request& request) {
+    const CExchangePacer pacer(m_gate, request.generation);
+    m_link.SetClosed();
+    if (!m_port.Open(ComAccess::DevicePath(request.port), ComAccess::kMeterBaudRate))
+        return OpenFailed(request.port);
     std::string name, serial;
-    const bool identified = Protocol::ReadIdentification(m_port, name, serial, m_pacer);
+    const bool identified = Protocol::ReadIdentification(m_port, name, serial, pacer);
+    if (pacer.IsCut())
+        return CutOutcome();
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_config.m_strName = name;
         m_config.m_strSerial = serial;
     }
-    const bool started = identified && Protocol::StartStream(m_port, m_pacer);
-    m_link.SetConnected(portName);
-    Touch();
+    StartAnew();
+    m_fHeld.store(0.0f);
+    const bool started = identified && Protocol::StartStream(m_port, pacer);
+    if (pacer.IsCut())
+        return CutOutcome();
+    m_link.SetConnected(request.port);
+    m_nextRead = std::chrono::steady_clock::now();
     if (!started)
-        LoseOnWriteFailure();
-    return outcome;
+        LoseOnWriteFailure(pacer);
+    return Outcome{};
 }
 
 void CChannel::Close() {
+    // "*CSU" whole, at the meter's pace: a close is never cut short.
     Protocol::CloseMeter(m_port);
-    {
-        // Bound again already (a connect asked after this close): it stays bound while it waits.
-        std::lock_guard<std::mutex> guard(m_queueLock);
-        if (m_nPendingBinds > 0)
-            m_link.SetConnecting(m_link.PortName());
-        else
-            m_link.SetClosed();
-    }
-    Touch();
+    m_link.SetClosed();
 }
 
 // Readings, graph and statistics.
@@ -300,11 +414,14 @@ void CChannel::Close() {
 void CChannel::OnNewValue(float value) {
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        // The value before the count: whoever sees a reading counted reads its value.
+        // The value before the counts: whoever sees a reading counted reads its value.
         m_fValue.store(value);
+        m_fHeld.store(value);
         m_fLastReadingTime.store(
             std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
                 .count());
+        m_nLastReadingMs.store(SteadyMs());
+        m_nFreshReadings.fetch_add(1, std::memory_order_release);
         m_nReadingCount.fetch_add(1, std::memory_order_release);
         // Latched until "Reset Alarms"; a NaN compares false and raises nothing.
         if (value > m_config.m_fLevelHigh || value < m_config.m_fLevelLow) {
@@ -354,7 +471,7 @@ void CChannel::ShowLevelsLocked() {
 }
 
 float CChannel::SampleForAcquisition() {
-    const float value = m_fValue.load();
+    const float value = m_fHeld.load();
     if (m_bAcquiring.load()) {
         std::lock_guard<std::mutex> guard(m_lock);
         AppendSampleLocked(value);

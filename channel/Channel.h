@@ -6,8 +6,20 @@
 // out in the order made (every exchange with the meter and its pauses run there), and read the
 // state whenever they like.
 //
-// The worker reads the port every 50 ms while the meter is connected, tries it every two seconds
-// while the meter is lost, and sleeps with no wake-up while the channel has no port.
+// The worker alone uses the port and changes the link. It sleeps in poll() on its wake-up
+// descriptor and, while the meter is connected, on the port: a request is taken at once; a
+// streaming meter is read in batches at most every 50 ms; a silent meter, a channel with no
+// meter and a stopped one cost no wake-up. A lost meter is tried every two seconds.
+//
+// Requests are values (what to do, with its settings). A close cuts the exchange under way short
+// and makes every request made before it stale (each told `cut`); requests made after it run at
+// the meter's pace, so nothing has to be resumed. A destroyed channel tells every request still
+// queued that it was cut.
+//
+// At every connect and resume the value, the reading time and the alarm start anew: until the
+// meter's first new reading it has none to show (HasReading false). A connected meter that has
+// sent nothing for kSilentAfter is silent: its last reading is no longer live.
+//
 // Value, alarm, flags and counts are atomic; the record, the graph and the statistics are under
 // one lock, held for each append-and-trim, each reset and each copy.
 
@@ -15,12 +27,12 @@
 #include "link/ComAccess.h"
 #include "link/ExchangePacer.h"
 #include "link/MeterLink.h"
+#include "link/WakeDescriptor.h"
 #include "render/GraphRenderer.h"
 #include "render/Statistics.h"
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <ctime>
 #include <deque>
@@ -61,8 +73,9 @@ public:
     using OnReading = std::function<void(float value)>;
 
     CChannel();
-    // Cuts an exchange under way short, stops a meter left open ("*CSU") and closes its port,
-    // then joins the worker.
+    // Cuts an exchange under way short (a close under way ends first), tells every request still
+    // queued that it was cut, stops a meter left open ("*CSU") and closes its port, then joins
+    // the worker.
     ~CChannel();
     CChannel(const CChannel&) = delete;
     CChannel& operator=(const CChannel&) = delete;
@@ -80,10 +93,10 @@ public:
     // fail, a lost meter is given them when it comes back).
     void RequestConfigure(const CChannelConfig& config, Done done = {});
     // A port just chosen by hand: open, "*NAM", 100 ms, "*SNN", 100 ms (name and serial number
-    // kept as received), "*CAU", 200 ms.
+    // kept as received, each read on when late), "*CAU", 200 ms.
     void RequestIdentify(const std::string& portName, Done done = {});
-    // Cuts the exchange under way short (and drops the requests made before), then "*CSU" and
-    // close when the port is open. A lost meter is no longer tried.
+    // Cuts the exchange under way short (the requests made before are told `cut`), then "*CSU"
+    // and close when the port is open. A lost meter is no longer tried.
     void RequestClose(Done done = {});
 
     // What went wrong in the requests since the last call, one text each (a port that could not
@@ -96,15 +109,22 @@ public:
     void SetEventHandler(OnEvent handler);
     void SetReadingObserver(OnReading observer);
 
-    LinkState State() const { return m_link.State(); }
-    bool IsConnected() const { return m_link.IsConnected(); }
+    // Connecting while a bind asked for is not done, closed while a close is not; else the link's.
+    LinkState State() const;
+    bool IsConnected() const { return State() == LinkState::Connected; }
     // Connecting, connected or lost: the channel has a meter, present or not.
-    bool IsBound() const { return m_link.IsBound(); }
+    bool IsBound() const { return State() != LinkState::Closed; }
     bool IsLost() const { return State() == LinkState::Lost; }
     bool IsConnecting() const { return State() == LinkState::Connecting; }
     std::time_t LostAt() const { return m_link.LostAt(); }
 
+    // The reading shown: 0 from a connect or resume until the meter's first reading.
     float Value() const { return m_fValue.load(); }
+    // The meter there now has sent a reading since it was connected or came back (false while
+    // it is lost).
+    bool HasReading() const { return m_nFreshReadings.load(std::memory_order_acquire) > 0; }
+    // Connected, with a reading, but none for kSilentAfter: the value is no longer live.
+    bool IsSilent() const;
     bool Alarm() const { return m_bAlarm.load(); }
     void ResetAlarm();
     // Readings taken since the channel was made, whatever was reset since.
@@ -112,7 +132,8 @@ public:
     // Times the alarm latched since the channel was made: a latch reset before anyone looked
     // still counts.
     uint64_t AlarmTrips() const { return m_nAlarmTrips.load(); }
-    // Unix time in seconds of the latest reading, 0 before the first.
+    // Unix time in seconds of the latest reading of the meter there now: 0 while it is lost, and
+    // from a connect or resume until its first reading.
     double LastReadingTime() const { return m_fLastReadingTime.load(); }
     // Changes with everything shown other than a reading (link state, record, resets, scales).
     uint32_t Revision() const { return m_nRevision.load(std::memory_order_relaxed); }
@@ -136,7 +157,8 @@ public:
     void SetGraphScales(const GraphScales& scales);
 
     // While acquiring, readings feed the value, alarm and statistics but the graph takes one
-    // sample per acquisition tick, from SampleForAcquisition.
+    // sample per acquisition tick, from SampleForAcquisition, which returns the latest reading
+    // (kept while the meter is lost or silent, and until a meter back has read again).
     void SetAcquiring(bool acquiring);
     bool IsAcquiring() const { return m_bAcquiring.load(); }
     float SampleForAcquisition();
@@ -145,45 +167,62 @@ public:
     void OnNewValue(float value);
 
     static constexpr auto kPollPeriod = std::chrono::milliseconds(50);
+    static constexpr auto kSilentAfter = std::chrono::seconds(5);
 
 private:
     struct Request {
-        uint64_t sequence = 0;
-        std::function<Outcome()> work;
+        enum class Kind { Connect, Configure, Identify, Close };
+        Kind kind = Kind::Close;
+        uint64_t sequence = 0;    // order of asking
+        uint64_t generation = 0;  // the gate's generation when asked
+        std::string port;         // Connect, Identify
+        int wavelength = 1064;    // Connect, Configure
+        bool anticipation = true; // Configure
         Done done;
-        bool binds = false; // a connect or identify: the channel is bound from its request on
     };
 
-    // `bindPort` not empty: a connect or identify, after which the channel is bound (connecting
-    // to that port) from the moment it is asked.
-    void Post(std::function<Outcome()> work, Done done, const std::string& bindPort = {});
+    void Post(Request request);
     void WorkerProc();
-    void PollOnce();
+    // Sleeps until a request, the next read of a streaming meter or the next try of a lost one.
+    void WaitForWork();
+    void Carry(const Request& request);
+    void ReadOnce();
+    void TryResume();
+    void Leave();
     void Tell(ChannelEvent event, const std::string& detail);
     void Touch() { m_nRevision.fetch_add(1, std::memory_order_relaxed); }
     void AppendSampleLocked(float value);
     void ShowLevelsLocked();
+    // A meter lost: no reading of it is live (its value stays, for the lost pane).
+    void ForgetReading();
+    // A new meter, or the same one back: no reading yet, no value, no alarm.
+    void StartAnew();
     // Worker: a command the connected meter refused makes the link lost, as a failed read does.
-    void LoseOnWriteFailure();
+    void LoseOnWriteFailure(const CExchangePacer& pacer);
 
     // Exchanges, on the worker.
     Outcome OpenFailed(const std::string& portName);
-    Outcome Connect(const std::string& portName);
-    Outcome Configure(int wavelength, bool anticipation);
-    Outcome Identify(const std::string& portName);
+    Outcome Connect(const Request& request);
+    Outcome Configure(const Request& request);
+    Outcome Identify(const Request& request);
     void Close();
 
     ComAccess m_port;
     CMeterLink m_link{m_port};
-    CExchangePacer m_pacer;
+    CExchangeGate m_gate;
+    CWakeDescriptor m_wake;
+    std::chrono::steady_clock::time_point m_nextRead{}; // the worker only
 
-    std::atomic<float> m_fValue{0.0f};
+    std::atomic<float> m_fValue{0.0f}; // the reading shown: 0 until the first one of a connection
+    std::atomic<float> m_fHeld{0.0f};  // the latest reading, kept across a loss (recordings)
     std::atomic<bool> m_bAlarm{false};
     std::atomic<bool> m_bAcquiring{false};
     std::atomic<int> m_nGraphMaxPoints{2000};
     std::atomic<uint64_t> m_nReadingCount{0};
+    std::atomic<uint64_t> m_nFreshReadings{0}; // since the latest connect or resume
     std::atomic<uint64_t> m_nAlarmTrips{0};
     std::atomic<double> m_fLastReadingTime{0.0};
+    std::atomic<int64_t> m_nLastReadingMs{0}; // steady clock, for silence
     std::atomic<uint32_t> m_nRevision{0};
 
     mutable std::mutex m_lock; // m_config, m_graph, m_stats, m_dwStartTicks, m_bScaleFollowsData
@@ -200,12 +239,14 @@ private:
     OnEvent m_onEvent;
     OnReading m_onReading;
 
-    std::mutex m_queueLock; // m_requests, m_nSequence, m_nCutBefore, m_bStop
-    std::condition_variable m_wake;
+    // m_requests, the sequences and m_bStop. A bind (connect, identify) asked after the latest
+    // close and not yet done makes the channel connecting; a close not yet done makes it closed.
+    mutable std::mutex m_queueLock;
     std::deque<Request> m_requests;
     uint64_t m_nSequence = 0;
-    uint64_t m_nCutBefore = 0; // requests made before this one are dropped
-    int m_nPendingBinds = 0;   // connect and identify requests not yet begun
+    uint64_t m_nBindAsked = 0;  // sequence of the latest bind asked
+    uint64_t m_nCloseAsked = 0; // sequence of the latest close asked
+    uint64_t m_nDone = 0;       // sequence of the latest request done
     bool m_bStop = false;
     std::thread m_worker; // last: started once everything above exists
 };

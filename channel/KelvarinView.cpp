@@ -24,7 +24,7 @@ CKelvarinView::~CKelvarinView() {
 
 void CKelvarinView::OnRepaintTick() {
     const Shown now{m_channel.ReadingCount(), m_channel.Revision(), m_nDisplayMode,
-                    m_channel.Alarm(), m_channel.State()};
+                    m_channel.Alarm(),        m_channel.State(),    m_channel.IsSilent()};
     if (now == m_shown)
         return;
     m_shown = now;

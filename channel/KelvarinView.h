@@ -73,6 +73,13 @@ public:
     const CPlotRect& PlotRect() const { return m_rcPlot; }
     // Paints the pane into an image of its size, as the screen shows it.
     QImage Render();
+    // What the pane says of its meter at its foot (empty while its readings are live), and
+    // whether its value is live (black or red) rather than grey.
+    struct PaneState {
+        bool live = false;
+        QString foot;
+    };
+    PaneState State() const;
 
 signals:
     // The record was edited with OK (the frame copies it); first argument the position index.
@@ -108,9 +115,10 @@ private:
         int mode = -1;
         bool alarm = false;
         LinkState state = LinkState::Closed;
+        bool silent = false; // turns without any change of the channel: looked at every tick
         bool operator==(const Shown& other) const {
             return readings == other.readings && revision == other.revision && mode == other.mode &&
-                   alarm == other.alarm && state == other.state;
+                   alarm == other.alarm && state == other.state && silent == other.silent;
         }
     } m_shown;
     QImage m_paintBuffer;

@@ -70,12 +70,10 @@ QImage CKelvarinView::Render() {
 void CKelvarinView::RenderInto(QImage& image) {
     // One read of the value, the alarm, the link and the record for the whole paint.
     const float value = m_channel.Value();
-    const LinkState state = m_channel.State();
-    const bool lost = state == LinkState::Lost;
-    const bool waiting = state == LinkState::Connecting;
+    const PaneState pane = State();
     const CChannelConfig config = m_channel.Config();
-    // Neither a lost meter's last value nor the zero of a meter not yet started is a reading.
-    const QColor color = lost || waiting ? kGrey : m_channel.Alarm() ? kRed : kBlack;
+    // Neither a lost or silent meter's last value nor the zero of one not read yet is live.
+    const QColor color = pane.live ? (m_channel.Alarm() ? kRed : kBlack) : kGrey;
     image.fill(Qt::white);
     QPainter painter(&image);
     painter.setPen(kBlack);
@@ -99,12 +97,28 @@ void CKelvarinView::RenderInto(QImage& image) {
     painter.setFont(m_fontSmall);
     TextAt(painter, 10, 10, ToQt(config.m_strName));
     TextAt(painter, 10, 30, ToQt(config.m_strSerial));
-    if (lost)
-        PaintFoot(painter,
-                  QStringLiteral("Meter lost at %1")
-                      .arg(QString::fromStdString(FormatTimeLabel(m_channel.LostAt(), 0))));
-    else if (waiting)
-        PaintFoot(painter, QStringLiteral("Waiting for the meter"));
+    if (!pane.foot.isEmpty())
+        PaintFoot(painter, pane.foot);
+}
+
+CKelvarinView::PaneState CKelvarinView::State() const {
+    PaneState pane;
+    const LinkState state = m_channel.State();
+    if (state == LinkState::Lost) {
+        pane.foot = QStringLiteral("Meter lost at %1")
+                        .arg(QString::fromStdString(FormatTimeLabel(m_channel.LostAt(), 0)));
+    } else if (state == LinkState::Connecting ||
+               (state == LinkState::Connected && !m_channel.HasReading())) {
+        // Being connected, or connected or back and not read yet: nothing to show yet.
+        pane.foot = QStringLiteral("Waiting for the meter");
+    } else if (m_channel.IsSilent()) {
+        pane.foot = QStringLiteral("No reading since %1")
+                        .arg(QString::fromStdString(FormatTimeLabel(
+                            static_cast<std::time_t>(m_channel.LastReadingTime()), 0)));
+    } else {
+        pane.live = true; // an unbound pane's zero is black, as it always was
+    }
+    return pane;
 }
 
 void CKelvarinView::PaintFoot(QPainter& painter, const QString& text) {

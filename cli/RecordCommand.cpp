@@ -106,14 +106,14 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
     const auto firstDeadline = Clock::now() + std::chrono::milliseconds(options.firstReadingWaitMs);
     const auto allRead = [&] {
         for (const auto& meter : meters)
-            if (meter->channel.ReadingCount() == 0 && meter->channel.IsConnected())
+            if (!meter->channel.HasReading() && meter->channel.IsConnected())
                 return false;
         return true;
     };
     while (!allRead() && Clock::now() < firstDeadline && !stop.load())
         Protocol::WaitMs(kPollMs);
     for (const auto& meter : meters)
-        if (meter->channel.ReadingCount() == 0)
+        if (!meter->channel.HasReading())
             std::fprintf(err, "%s (%s): no reading yet; recorded as a silent meter\n",
                          meter->config.m_strPort.c_str(),
                          ToTerminal(meter->config.m_strSerial).c_str());
@@ -145,11 +145,11 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
     std::vector<std::string> titles;
     for (const auto& meter : meters)
         titles.push_back(meter->config.m_strTitle);
-    auto run = std::make_unique<CAcquisitionRun>(settings, meters.size(),
-                                                 [&meters](std::vector<float>& readings) {
-                                                     for (size_t i = 0; i < meters.size(); ++i)
-                                                         readings[i] = meters[i]->channel.Value();
-                                                 });
+    auto run = std::make_unique<CAcquisitionRun>(
+        settings, meters.size(), [&meters](std::vector<float>& readings) {
+            for (size_t i = 0; i < meters.size(); ++i)
+                readings[i] = meters[i]->channel.SampleForAcquisition();
+        });
     run->SetTally(&tally);
     std::string error;
     const std::time_t started = std::time(nullptr);

@@ -239,6 +239,23 @@ int ComAccess::Read(void* buffer, uint32_t wanted, int waitMs) {
     return 0;
 }
 
+ComAccess::Wait ComAccess::WaitForInput(int wakeFd, int timeoutMs) {
+    // Without the lock: the wait may be long, and only its owner's thread closes the port.
+    pollfd fds[2] = {{wakeFd, POLLIN, 0}, {m_hCom.load(), POLLIN, 0}};
+    const nfds_t count = fds[1].fd >= 0 ? 2 : 1;
+    int ready;
+    do {
+        ready = ::poll(fds, count, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0)
+        return Wait::Readable; // the read that follows tells the failure
+    if (ready == 0)
+        return Wait::TimedOut;
+    if (count == 2 && fds[1].revents != 0)
+        return Wait::Readable;
+    return Wait::Woken;
+}
+
 int ComAccess::QueuedInputCount() {
     std::lock_guard<std::mutex> guard(m_lock);
     const int fd = m_hCom.load();

@@ -42,6 +42,11 @@ public:
     // ReadData without the wait: what is queued now, 0 when nothing is, -1 when the device has
     // gone. The streams read this way, so an idle port costs no timer.
     int ReadQueued(void* buffer, uint32_t wanted);
+    // Waits until a byte is queued or the device has gone (Readable), `wakeFd` is readable
+    // (Woken) or `timeoutMs` has passed (-1: no limit). A closed port waits on `wakeFd` alone. For
+    // the thread that owns the port: it must not be closed by another thread meanwhile.
+    enum class Wait { Readable, Woken, TimedOut };
+    Wait WaitForInput(int wakeFd, int timeoutMs);
     // Bytes waiting in the driver's input queue, -1 when the port is closed or the query fails.
     int QueuedInputCount();
 

@@ -5,23 +5,23 @@
 #endif
 
 CPortProbe::~CPortProbe() {
-    m_pacer.Cut();
+    m_gate.Advance(); // every exchange under way ends at its next pause or byte
     Join();
 }
 
 void CPortProbe::Start(const std::vector<std::string>& ports, OnResult onResult) {
     Join();
-    m_pacer.Resume();
+    const CExchangePacer pacer(m_gate, m_gate.Generation());
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_results.assign(ports.size(), DetectorProtocol::ProbeResult());
     }
     for (size_t i = 0; i < ports.size(); ++i) {
-        m_threads.emplace_back([this, i, port = ports[i], onResult] {
+        m_threads.emplace_back([this, i, port = ports[i], onResult, pacer] {
 #ifdef __linux__
             pthread_setname_np(pthread_self(), "kv-probe");
 #endif
-            const DetectorProtocol::ProbeResult result = DetectorProtocol::ProbePort(port, m_pacer);
+            const DetectorProtocol::ProbeResult result = DetectorProtocol::ProbePort(port, pacer);
             {
                 std::lock_guard<std::mutex> guard(m_lock);
                 m_results[i] = result;

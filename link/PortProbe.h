@@ -32,7 +32,7 @@ public:
 private:
     void Join();
 
-    CExchangePacer m_pacer;
+    CExchangeGate m_gate;
     std::mutex m_lock;
     std::vector<DetectorProtocol::ProbeResult> m_results; // under m_lock
     std::vector<std::thread> m_threads;

@@ -43,15 +43,17 @@ MetricsSnapshot CMeterMetrics::Snapshot() const {
         meter.alarmHighWatts = WattsAsDouble(config.m_fLevelHigh);
         // A division of two exact numbers: 1064 nm is exactly the double nearest 1.064e-06.
         meter.wavelengthMeters = config.m_nWavelength / 1e9;
-        // The count before the value: a counted reading has its value stored.
+        // The counts before the value: a counted reading has its value stored.
         meter.readings = channel->ReadingCount();
         meter.up = channel->IsConnected();
-        meter.hasPower = meter.up && meter.readings > 0;
+        // Only a live reading of the meter there now: none from before a loss or a rebind,
+        // none once it has gone silent (its port still open: up all the same).
+        meter.hasPower = meter.up && channel->HasReading() && !channel->IsSilent();
         meter.powerWatts = WattsAsDouble(channel->Value());
         meter.alarmLatched = channel->Alarm();
         meter.alarmTrips = channel->AlarmTrips();
         meter.lastReadingTime = channel->LastReadingTime();
-        meter.hasLastReading = meter.readings > 0 && meter.lastReadingTime > 0.0;
+        meter.hasLastReading = meter.lastReadingTime > 0.0;
         snapshot.meters.push_back(std::move(meter));
     }
     if (m_pTally) {

@@ -23,7 +23,7 @@ struct MeterSample {
     std::string port;
     std::string title;
     bool up = false;       // connected and answering
-    bool hasPower = false; // up, with a reading taken
+    bool hasPower = false; // up, with a live reading of the meter there now
     double powerWatts = 0.0;
     uint64_t readings = 0;
     bool alarmLatched = false;

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cmath>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include <unistd.h>
@@ -228,10 +229,11 @@ TEST(Channel, CloseAndDestructionInTheMiddleOfAnExchangeArePrompt) {
         EXPECT_TRUE(closed.get_future().get().ok);
         EXPECT_LT(MsSince(asked), 400);
         EXPECT_FALSE(channel.IsBound());
-        // Opened and stopped, the wavelength never sent; or, on a machine too busy to have
-        // begun the exchange in 100 ms, dropped before the port was opened.
-        const bool dropped = connected.get_future().get().cut;
-        EXPECT_EQ(ReceivedText(meter), dropped ? "" : "*CSU");
+        // The connect is cut: opened and stopped, the wavelength never sent; or, on a machine
+        // too busy to have begun the exchange in 100 ms, dropped before the port was opened.
+        EXPECT_TRUE(connected.get_future().get().cut);
+        const std::string sent = ReceivedText(meter);
+        EXPECT_TRUE(sent == "" || sent == "*CSU") << sent;
     }
 
     meter.ClearLogs();
@@ -354,6 +356,142 @@ TEST(Channel, StreamingAgainstCopiesResetsAndRequests) {
     }
     EXPECT_LE(channel.GraphSnapshot().m_points.size(), 300u);
     EXPECT_GT(meter.ReadingsSent(), 200u);
+}
+
+} // namespace
+
+namespace {
+
+// Requests in a row, each as soon as the one before was asked: a close and a connect behind it,
+// and a channel destroyed with requests still queued. What the meter receives and every outcome
+// show what happened; no timing is assumed.
+TEST(Channel, ACloseCutsOnlyWhatWasAskedBeforeIt) {
+    CMeterSimulator meter(Steady("KC1010", 200));
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+    const CChannelConfig config = Record(meter.PortPath(), "KC1010");
+    {
+        CChannel channel;
+        for (int round = 0; round < 5; ++round) {
+            // The connect made before the close is cut wherever it is; the one made after it is
+            // carried out whole, at the meter's pace, and the meter streams into the channel.
+            std::promise<CChannel::Outcome> first, second;
+            channel.RequestConnect(config, false, [&](const auto& o) { first.set_value(o); });
+            if (round % 2 == 1)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100 * round));
+            channel.RequestClose();
+            channel.RequestConnect(config, false, [&](const auto& o) { second.set_value(o); });
+            EXPECT_TRUE(channel.IsConnecting());
+            const CChannel::Outcome made = second.get_future().get();
+            EXPECT_TRUE(made.ok && !made.cut);
+            EXPECT_TRUE(first.get_future().get().cut);
+            ASSERT_TRUE(WaitUntil([&] { return channel.HasReading(); })) << "round " << round;
+            EXPECT_TRUE(channel.IsConnected());
+            const std::string sent = ReceivedText(meter);
+            EXPECT_EQ(sent.substr(sent.size() - 13), "*PWC 1064*CAU") << sent;
+            EXPECT_TRUE(meter.IsStreaming());
+            channel.RequestClose();
+            ASSERT_TRUE(WaitUntil([&] { return !channel.IsBound(); })); // its port closed
+            ASSERT_TRUE(WaitUntil([&] { return !meter.IsStreaming(); }));
+            meter.ClearLogs();
+        }
+    }
+
+    // Destroyed with a connect under way and more queued: every request is told, once; those
+    // made before the close are cut, the close is done, and the meter is left stopped whatever
+    // the worker had reached.
+    std::mutex lock;
+    std::vector<int> told(5, 0);
+    std::vector<CChannel::Outcome> outcomes(5);
+    {
+        CChannel doomed;
+        const auto tell = [&](int i) {
+            return [&, i](const CChannel::Outcome& o) {
+                std::lock_guard<std::mutex> guard(lock);
+                ++told[static_cast<size_t>(i)];
+                outcomes[static_cast<size_t>(i)] = o;
+            };
+        };
+        doomed.RequestConnect(config, false, tell(0));
+        doomed.RequestConfigure(config, tell(1));
+        doomed.RequestClose(tell(2));
+        doomed.RequestConnect(config, false, tell(3));
+        doomed.RequestConfigure(config, tell(4));
+    }
+    EXPECT_EQ(told, std::vector<int>(5, 1));
+    EXPECT_TRUE(outcomes[0].cut);
+    EXPECT_TRUE(outcomes[1].cut);
+    EXPECT_TRUE(outcomes[2].ok && !outcomes[2].cut);
+    EXPECT_TRUE(WaitUntil([&] { return !meter.IsStreaming(); }));
+    if (outcomes[3].cut) {
+        const std::string sent = ReceivedText(meter);
+        EXPECT_EQ(sent.find("*CAU"), std::string::npos) << sent;
+    }
+}
+
+// After a connect or a resume nothing is shown as read until the meter reads again: no value,
+// no reading time, no alarm. A meter that stops sending with its port open is silent after 5 s
+// (its last reading is kept for recordings), and live again at its next reading.
+TEST(Channel, ValuesStartAnewAtEveryConnectAndResumeAndASilentMeterIsNotLive) {
+    const std::string link = g_home.Path() + "/by-id-fresh";
+    CMeterSimulator meter(Steady("KC1011", 50));
+    meter.SetLinkPath(link);
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+    CChannel channel;
+    std::mutex lock;
+    std::vector<std::string> atResume; // what the channel held when it said it was back
+    channel.SetEventHandler([&](ChannelEvent event, const std::string&) {
+        if (event != ChannelEvent::Resumed)
+            return;
+        std::lock_guard<std::mutex> guard(lock);
+        atResume.push_back(
+            std::to_string(channel.HasReading()) + " " + std::to_string(channel.Value()) + " " +
+            std::to_string(channel.LastReadingTime()) + " " + std::to_string(channel.Alarm()));
+    });
+    CChannelConfig config = Record(link, "KC1011"); // levels 0 and 0: every reading trips
+    channel.RequestConnect(config, false);
+    ASSERT_TRUE(WaitUntil([&] { return channel.HasReading(); }));
+    EXPECT_TRUE(channel.Alarm());
+    EXPECT_EQ(channel.Value(), 1.5e-3f);
+
+    meter.Replug(300);
+    ASSERT_TRUE(WaitUntil([&] { return channel.IsLost(); }));
+    EXPECT_EQ(channel.SampleForAcquisition(), 1.5e-3f) << "a recording keeps its last reading";
+    EXPECT_EQ(channel.Value(), 1.5e-3f) << "the lost pane greys its last value";
+    EXPECT_FALSE(channel.HasReading());
+    EXPECT_EQ(channel.LastReadingTime(), 0.0);
+    ASSERT_TRUE(WaitUntil([&] { return channel.IsConnected() && channel.HasReading(); }));
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        EXPECT_EQ(atResume, (std::vector<std::string>{"0 0.000000 0.000000 0"}));
+    }
+
+    meter.SetFault(MeterFault::Silence);
+    EXPECT_FALSE(channel.IsSilent());
+    ASSERT_TRUE(WaitUntil([&] { return channel.IsSilent(); }, std::chrono::seconds(15)));
+    EXPECT_TRUE(channel.IsConnected()) << "its port is still open";
+    EXPECT_EQ(channel.SampleForAcquisition(), 1.5e-3f);
+    meter.SetFault(MeterFault::None);
+    EXPECT_TRUE(WaitUntil([&] { return !channel.IsSilent(); }));
+    EXPECT_TRUE(channel.HasReading());
+
+    // Bound to another meter: nothing of the first one is shown or recorded for it.
+    CMeterSimulator other(Steady("KC1012", 50));
+    ASSERT_TRUE(other.Start(error)) << error;
+    other.SetFault(MeterFault::Silence);
+    channel.RequestClose();
+    std::promise<CChannel::Outcome> bound;
+    channel.RequestConnect(Record(other.PortPath(), "KC1012"), false,
+                           [&](const auto& o) { bound.set_value(o); });
+    EXPECT_TRUE(bound.get_future().get().ok);
+    EXPECT_TRUE(channel.IsConnected());
+    EXPECT_FALSE(channel.HasReading());
+    EXPECT_EQ(channel.Value(), 0.0f);
+    EXPECT_EQ(channel.SampleForAcquisition(), 0.0f);
+    EXPECT_FALSE(channel.Alarm());
+    channel.RequestClose();
+    unlink(link.c_str());
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "channel/KelvarinView.h"
 #include "detectors/ChannelConfigFile.h"
 #include "gui/MessageBox.h"
+#include "render/GraphGeometry.h"
 #include "res/CommandIds.h"
 #include "sim/MeterSimulator.h"
 #include "support/DialogInput.h"
@@ -78,7 +79,8 @@ private slots:
         QVERIFY(!view.IsConnected());
         const QRgb red = qRgb(255, 0, 0);
         QImage image = view.Render();
-        QVERIFY(CountColour(image, QRect(0, 260, 400, 40), red) > 20); // "Waiting..."
+        QCOMPARE(view.State().foot, QString("Waiting for the meter"));
+        QVERIFY(CountColour(image, QRect(0, 260, 400, 40), red) > 20);
         QVERIFY(CountColour(image, QRect(0, 60, 400, 200), qRgb(150, 150, 150)) > 500);
         QCOMPARE(CountColour(image, QRect(0, 60, 400, 200), qRgb(0, 0, 0)), 0); // no reading
         QTRY_VERIFY_WITH_TIMEOUT(channel.ReadingCount() > 5, 5000);
@@ -106,10 +108,27 @@ private slots:
         QTRY_VERIFY(QApplication::activePopupWidget());
         QApplication::activePopupWidget()->close();
 
-        // Back through the link: live again, in black.
+        QVERIFY(view.State().foot.startsWith("Meter lost at "));
+
+        // Back through the link: waiting for its first reading, then live again, in black.
         QTRY_VERIFY_WITH_TIMEOUT(view.IsConnected(), 8000);
         const uint64_t count = channel.ReadingCount();
         QTRY_VERIFY_WITH_TIMEOUT(channel.ReadingCount() > count + 5, 5000);
+        QCOMPARE(view.State().foot, QString());
+        QVERIFY(view.State().live);
+        QVERIFY(CountColour(view.Render(), valueArea, qRgb(0, 0, 0)) > 10);
+
+        // Silent with its port open: its last value in grey, with the time of that reading,
+        // and black again at its next reading.
+        meter.SetFault(MeterFault::Silence);
+        QTRY_VERIFY_WITH_TIMEOUT(!view.State().live, 15000);
+        const std::time_t last = static_cast<std::time_t>(channel.LastReadingTime());
+        QCOMPARE(view.State().foot,
+                 QString::fromStdString("No reading since " + FormatTimeLabel(last, 0)));
+        QVERIFY(CountColour(view.Render(), valueArea, grey) > 10);
+        QCOMPARE(CountColour(view.Render(), valueArea, qRgb(0, 0, 0)), 0);
+        meter.SetFault(MeterFault::None);
+        QTRY_VERIFY_WITH_TIMEOUT(view.State().live, 5000);
         QVERIFY(CountColour(view.Render(), valueArea, qRgb(0, 0, 0)) > 10);
     }
 

@@ -105,8 +105,9 @@ TEST(ComAccess, WriteStringSendsOneBytePer5Ms) {
               "WriteData(): WriteFile() failed: (9) Bad file descriptor\n");
     EXPECT_EQ(closed.LastError().kind, PortFault::Closed);
     // A pacer cut short stops the command before its next byte.
-    CExchangePacer pacer;
-    pacer.Cut();
+    CExchangeGate gate;
+    const CExchangePacer pacer(gate, gate.Generation());
+    gate.Advance();
     EXPECT_EQ(port.WriteString("*CSU", pacer), 0);
     EXPECT_EQ(pty.Receive(1, 50).size(), 0u);
     EXPECT_EQ(closed.WriteData("x", 0), 0);

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -123,7 +125,9 @@ TEST(MetricsPage, ShowsBoundMetersWithTheirLabelsAndValues) {
 }
 
 // While the meter is lost its power is absent (Prometheus marks the series stale) and it is
-// down; the counters never go back; after the re-plug it is up with a power again.
+// down; the counters never go back; when it is back it is up, with no power nor reading time
+// until its first new reading, then with its power again. A meter that goes silent with its
+// port open stays up and has no power after 5 s.
 TEST(MetricsPage, ALostMeterIsDownWithoutPowerAndCountersOnlyGrow) {
     SKIP_WITHOUT_EXPORTER();
     const std::string link = g_home.Path() + "/by-id-mon";
@@ -132,9 +136,17 @@ TEST(MetricsPage, ALostMeterIsDownWithoutPowerAndCountersOnlyGrow) {
     std::string error;
     ASSERT_TRUE(meter.Start(error)) << error;
     CChannel channel;
+    CMeterMetrics metrics;
+    std::mutex lock;
+    std::string atResume; // the page when the channel says it is back
+    channel.SetEventHandler([&](ChannelEvent event, const std::string&) {
+        if (event != ChannelEvent::Resumed)
+            return;
+        std::lock_guard<std::mutex> guard(lock);
+        atResume = MetricsPageText(metrics.Snapshot());
+    });
     channel.RequestConnect(Record(link, "KM3001", 3), false);
     ASSERT_TRUE(WaitUntil([&] { return channel.ReadingCount() > 3; }));
-    CMeterMetrics metrics;
     metrics.SetChannels({{3, &channel}});
     const double before =
         Number(Samples(MetricsPageText(metrics.Snapshot())), "kelvarin_readings_total" + kLabels);
@@ -158,6 +170,20 @@ TEST(MetricsPage, ALostMeterIsDownWithoutPowerAndCountersOnlyGrow) {
     EXPECT_EQ(back.at("kelvarin_power_watts" + kLabels), "0.0015");
     EXPECT_EQ(back.at("kelvarin_meter_up" + kLabels), "1");
     EXPECT_GT(Number(back, "kelvarin_readings_total" + kLabels), before);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        const auto resumed = Samples(atResume);
+        EXPECT_EQ(resumed.at("kelvarin_meter_up" + kLabels), "1") << atResume;
+        EXPECT_EQ(resumed.count("kelvarin_power_watts" + kLabels), 0u);
+        EXPECT_EQ(resumed.count("kelvarin_last_reading_timestamp_seconds" + kLabels), 0u);
+    }
+
+    meter.SetFault(MeterFault::Silence);
+    ASSERT_TRUE(WaitUntil([&] { return channel.IsSilent(); }, std::chrono::seconds(15)));
+    auto silent = Samples(MetricsPageText(metrics.Snapshot()));
+    EXPECT_EQ(silent.at("kelvarin_meter_up" + kLabels), "1");
+    EXPECT_EQ(silent.count("kelvarin_power_watts" + kLabels), 0u);
+    EXPECT_EQ(silent.count("kelvarin_last_reading_timestamp_seconds" + kLabels), 1u);
     channel.RequestClose();
     unlink(link.c_str());
 }

@@ -1,0 +1,62 @@
+#include "link/WakeDescriptor.h"
+
+#include <cerrno>
+#include <cstdint>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/eventfd.h>
+#endif
+
+CWakeDescriptor::CWakeDescriptor() {
+#ifdef __linux__
+    m_read = m_write = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+#else
+    int fds[2];
+    if (::pipe(fds) == 0) {
+        for (int fd : fds) {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+        m_read = fds[0];
+        m_write = fds[1];
+    }
+#endif
+}
+
+CWakeDescriptor::~CWakeDescriptor() {
+    if (m_write >= 0 && m_write != m_read)
+        ::close(m_write);
+    if (m_read >= 0)
+        ::close(m_read);
+}
+
+void CWakeDescriptor::Wake() {
+    if (m_write < 0)
+        return;
+#ifdef __linux__
+    const uint64_t one = 1;
+    while (::write(m_write, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+#else
+    const char one = 1;
+    while (::write(m_write, &one, 1) < 0 && errno == EINTR) {
+    } // a full pipe already wakes the reader
+#endif
+}
+
+void CWakeDescriptor::Drain() {
+    if (m_read < 0)
+        return;
+    char buffer[64];
+    while (::read(m_read, buffer, sizeof buffer) > 0) {
+    }
+}
+
+void CWakeDescriptor::Wait(int timeoutMs) {
+    pollfd fd{m_read, POLLIN, 0};
+    if (::poll(&fd, 1, timeoutMs) > 0)
+        Drain();
+}
