@@ -4,12 +4,13 @@
 #include "analysis/PostAnalyseDlg.h"
 #include "app/AboutDlg.h"
 #include "app/KelvarinDoc.h"
+#include "app/ToolbarIcons.h"
 #include "capture/CaptureEcran.h"
 #include "capture/WindowCapture.h"
 #include "channel/KelvarinView.h"
 #include "detectors/ConfigDamageReport.h"
-#include "detectors/DetectorOrder.h"
 #include "gui/MessageBox.h"
+#include "monitor/MetricsDlg.h"
 #include "res/CommandIds.h"
 #include "settings/DataRoot.h"
 #include "settings/GraphParamDlg.h"
@@ -20,7 +21,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
-#include <QPainter>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -28,77 +28,8 @@
 
 #include <algorithm>
 
-namespace {
-
-// A 40 x 40 toolbar glyph, transparent around what `draw` paints.
-template <class Draw> QIcon Glyph(bool antialiased, Draw draw) {
-    QPixmap pixmap(40, 40);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing, antialiased);
-    draw(painter);
-    return QIcon(pixmap);
-}
-
-// A mosaic: `rows` by `columns` little panes.
-QIcon MosaicIcon(int rows, int columns) {
-    return Glyph(false, [rows, columns](QPainter& painter) {
-        painter.setPen(QPen(QColor(40, 40, 40), 1));
-        painter.setBrush(QColor(250, 250, 250));
-        const int cellW = 36 / columns;
-        const int cellH = (rows == 1 ? 36 : 17);
-        for (int r = 0; r < rows; ++r)
-            for (int c = 0; c < columns; ++c)
-                painter.drawRect(2 + c * cellW, 2 + r * (cellH + 2), cellW - 2, cellH - 1);
-    });
-}
-
-// The acquisition: a red dot starts recording, a dark square stops it.
-QIcon StartAcquisitionIcon() {
-    return Glyph(true, [](QPainter& painter) {
-        painter.setPen(QPen(QColor(120, 0, 0), 1));
-        painter.setBrush(QColor(210, 20, 20));
-        painter.drawEllipse(QRectF(8, 8, 24, 24));
-    });
-}
-
-QIcon StopAcquisitionIcon() {
-    return Glyph(false, [](QPainter& painter) {
-        painter.setPen(QPen(QColor(20, 20, 20), 1));
-        painter.setBrush(QColor(60, 60, 60));
-        painter.drawRect(QRect(10, 10, 20, 20));
-    });
-}
-
-// A curve on axes: the post-analysis window.
-QIcon CurveIcon() {
-    return Glyph(true, [](QPainter& painter) {
-        painter.setPen(QPen(QColor(30, 30, 30), 1.5));
-        painter.drawLine(7, 6, 7, 33);
-        painter.drawLine(7, 33, 35, 33);
-        painter.setPen(QPen(QColor(0, 0, 220), 2));
-        const QPointF curve[] = {{8, 26}, {13, 18}, {18, 22}, {23, 12}, {28, 16}, {34, 9}};
-        painter.drawPolyline(curve, 6);
-    });
-}
-
-// A camera: the screenshot button.
-QIcon CameraIcon() {
-    return Glyph(true, [](QPainter& painter) {
-        painter.setPen(QPen(QColor(30, 30, 30), 1.5));
-        painter.setBrush(QColor(90, 90, 90));
-        painter.drawRoundedRect(QRectF(6, 13, 28, 18), 3, 3);
-        painter.drawRect(QRectF(14, 9, 10, 5));
-        painter.setBrush(QColor(200, 215, 235));
-        painter.drawEllipse(QRectF(14, 15, 12, 12));
-    });
-}
-
-} // namespace
-
 CMainFrame::CMainFrame(CKelvarinDoc* document, QWidget* parent)
-    : QMainWindow(parent), m_timeAcqStart(std::time(nullptr)), m_timeAcqEnd(m_timeAcqStart),
-      m_pDocument(document) {
+    : QMainWindow(parent), m_pDocument(document) {
     setObjectName(QStringLiteral("MainFrame"));
     setWindowIcon(KelvarinIcon());
     m_strScreenshotBase =
@@ -129,16 +60,10 @@ CMainFrame::CMainFrame(CKelvarinDoc* document, QWidget* parent)
     setCentralWidget(m_wndSplitter);
     const int wc = width();
     const int hc = height();
+    m_station.SetGraphMaxPoints(m_nGraphBufferSize);
     for (int p = 0; p < kPositions; ++p) {
-        m_channels[static_cast<size_t>(p)] = std::make_unique<CChannel>();
-        CChannel& channel = GetChannel(p);
-        CChannelConfig config;
-        config.m_nPosition = p;
-        channel.SetConfig(config);
-        channel.SetGraphMaxPoints(m_nGraphBufferSize);
-        auto* view = new CKelvarinView(channel);
+        auto* view = new CKelvarinView(GetChannel(p));
         m_wndSplitter->SetPane(PositionRow(p), PositionColumn(p), view);
-        connect(view, &CKelvarinView::channelConfigured, this, &CMainFrame::OnChannelConfigured);
         connect(view, &CKelvarinView::showPositionFull, this, &CMainFrame::OnShowPositionFull);
     }
     for (int c = 0; c < CPaneGrid::kColumns; ++c)
@@ -147,12 +72,10 @@ CMainFrame::CMainFrame(CKelvarinDoc* document, QWidget* parent)
         m_wndSplitter->SetRowInfo(r, (hc - 45) / 2, 0);
     m_wndSplitter->RecalcLayout();
 
-    std::vector<MeteredChannel> metered;
-    for (int p = 0; p < kPositions; ++p)
-        metered.push_back({p + 1, m_channels[static_cast<size_t>(p)].get()});
-    m_metrics.SetChannels(std::move(metered));
-    m_metrics.SetAcquisition(&m_acqTally);
-    m_metricsSettings = ReadMetricsSettings(); // served from StartMetrics, when asked
+    // The dates of the parameters start at the window's start.
+    CAcquisitionPlan plan;
+    plan.m_timeAcqStart = plan.m_timeAcqEnd = std::time(nullptr);
+    m_station.SetPlan(plan, plan.m_timeAcqStart);
 
     m_statusTimer.setInterval(kStatusPeriodMs);
     connect(&m_statusTimer, &QTimer::timeout, this, &CMainFrame::OnStatusTimer);
@@ -169,17 +92,13 @@ CMainFrame::CMainFrame(CKelvarinDoc* document, QWidget* parent)
 
 CMainFrame::~CMainFrame() {
     // No scrape reads a channel or the tally from here on.
-    m_metricsServer.Stop();
-    m_metrics.SetChannels({});
-    m_metrics.SetAcquisition(nullptr);
+    m_exporter.Stop();
     m_statusTimer.stop();
     m_autoDetectTimer.stop();
-    // A run in progress ends with its last line whole before the panes it samples go.
-    m_acqWorker.Stop();
-    // The panes go first; then each channel stops its worker and its meter.
+    // The panes go first; then the station stops the run, asks every meter to stop at once and
+    // waits for them all.
     delete takeCentralWidget();
-    for (auto& channel : m_channels)
-        channel.reset();
+    m_station.CloseAll();
 }
 
 void CMainFrame::UpdateTitle() {
@@ -286,42 +205,61 @@ CKelvarinView* CMainFrame::GetView(int position) const {
         m_wndSplitter->Pane(PositionRow(position), PositionColumn(position)));
 }
 
-CChannel& CMainFrame::GetChannel(int position) const {
-    return *m_channels[static_cast<size_t>(position)];
+CChannel& CMainFrame::GetChannel(int position) {
+    return m_station.Channel(position);
+}
+
+const CChannel& CMainFrame::GetChannel(int position) const {
+    return m_station.Channel(position);
 }
 
 int CMainFrame::ConnectedCount() const {
-    int n = 0;
-    for (const auto& channel : m_channels)
-        n += channel && channel->IsConnected() ? 1 : 0;
-    return n;
+    return m_station.ConnectedCount();
 }
 
 QString CMainFrame::StatusText() const {
     const int n = ConnectedCount();
     QString text =
         n == 0 ? QStringLiteral("Disconnected") : QStringLiteral("Detector connected: %1/8").arg(n);
-    if (m_bAcqRunning)
+    if (m_station.IsAcquiring())
         text += QStringLiteral("... and acquiring") +
-                QStringLiteral(" in: %1").arg(QString::fromStdString(m_strAcqFile));
+                QStringLiteral(" in: %1").arg(QString::fromStdString(m_station.AcquisitionFile()));
     return text;
 }
 
 void CMainFrame::OnStatusTimer() {
     ReportChannelFailures();
+    // A scheduled run starts here when it is due; what the runs tell is told after the status.
+    const std::vector<StationNews> news = m_station.Tick(std::time(nullptr));
     m_statusText->setText(StatusText());
     UpdateAcquisitionButtons();
-    if (m_bByTime && m_bStartPending && !m_bAcqRunning && ConnectedCount() > 0 &&
-        ScheduledStartDue(std::time(nullptr), m_timeAcqStart)) {
-        m_bStartPending = false;
-        BeginAcquisition(false);
+    TellStationNews(news);
+}
+
+void CMainFrame::TellStationNews(const std::vector<StationNews>& news) {
+    // Shown without waiting: this runs from the status timer, which must keep its pace.
+    for (const StationNews& item : news) {
+        switch (item.kind) {
+        case StationNews::Kind::Started:
+            break; // the status bar names the file
+        case StationNews::Kind::Completed:
+            KelvarinMessageBoxModeless(
+                this,
+                QStringLiteral("Acquistion completed : %1").arg(QString::fromStdString(item.file)));
+            break;
+        case StationNews::Kind::CreateFailed:
+        case StationNews::Kind::WriteFailed:
+        case StationNews::Kind::WindowMissed:
+            KelvarinMessageBoxModeless(this, QString::fromStdString(item.text));
+            break;
+        }
     }
 }
 
 void CMainFrame::ReportChannelFailures() {
     QString text;
-    for (const auto& channel : m_channels)
-        for (const std::string& failure : channel->TakeFailures())
+    for (int p = 0; p < kPositions; ++p)
+        for (const std::string& failure : GetChannel(p).TakeFailures())
             text += QString::fromStdString(failure);
     // Shown without waiting: this runs from the status timer, which must keep its pace.
     if (!text.isEmpty())
@@ -330,9 +268,10 @@ void CMainFrame::ReportChannelFailures() {
 
 void CMainFrame::UpdateAcquisitionButtons() {
     if (m_actionStartAcq)
-        m_actionStartAcq->setEnabled(!m_strAcqBaseName.empty() && !m_bAcqRunning);
+        m_actionStartAcq->setEnabled(!m_station.Plan().m_strAcqBaseName.empty() &&
+                                     !m_station.IsAcquiring());
     if (m_actionStopAcq)
-        m_actionStopAcq->setEnabled(m_bAcqRunning);
+        m_actionStopAcq->setEnabled(m_station.IsAcquiring());
 }
 
 void CMainFrame::OnCommand(int id) {
@@ -411,70 +350,20 @@ void CMainFrame::OnCommand(int id) {
 
 void CMainFrame::OnMosaic(int layout) {
     // Sizes of the outer window: an ideal of W or H always covers the space the grid has.
-    const int w = frameGeometry().width();
-    const int h = frameGeometry().height();
-    CPaneGrid* grid = m_wndSplitter;
-    m_nLayout = layout;
-    switch (layout) {
-    case 1:
-        grid->SetRowInfo(0, h, h);
-        grid->SetColumnInfo(0, w, w - 45);
-        break;
-    case 2:
-    case 3:
-    case 4:
-        grid->SetRowInfo(0, h, 10);
-        grid->SetRowInfo(1, 0, 0);
-        for (int c = 0; c < CPaneGrid::kColumns; ++c) {
-            if (c < layout)
-                grid->SetColumnInfo(c, w / layout, 10);
-            else
-                grid->SetColumnInfo(c, 0, 0);
-        }
-        break;
-    case 8:
-        grid->SetRowInfo(0, (h - 75) / 2, 10);
-        grid->SetRowInfo(1, (h - 75) / 2, 10);
-        for (int c = 0; c < CPaneGrid::kColumns; ++c)
-            grid->SetColumnInfo(c, w / 4, 10);
-        break;
-    default:
-        return;
-    }
-    grid->RecalcLayout();
+    if (m_wndSplitter->ShowMosaic(layout, frameGeometry().width(), frameGeometry().height()))
+        m_nLayout = layout;
 }
 
 void CMainFrame::OnFullScreen(int position) {
     if (position < 0 || position >= kPositions)
         return;
-    const int w = frameGeometry().width();
-    const int h = frameGeometry().height();
-    const int row = PositionRow(position);
-    const int column = PositionColumn(position);
-    CPaneGrid* grid = m_wndSplitter;
     m_nLayout = 1;
-    for (int c = 0; c < column; ++c)
-        grid->SetColumnInfo(c, 0, grid->ColumnInfo(c).minimum);
-    grid->SetColumnInfo(column, w, w - 45);
-    if (row == 0) {
-        grid->SetRowInfo(0, h, h);
-    } else {
-        grid->SetRowInfo(0, 0, 10);
-        grid->SetRowInfo(1, h, 10);
-    }
-    grid->RecalcLayout();
+    m_wndSplitter->ShowAlone(position, frameGeometry().width(), frameGeometry().height());
 }
 
 void CMainFrame::OnShowPositionFull(int position) {
     if (position >= 0 && position < kPositions)
         OnFullScreen(position);
-}
-
-void CMainFrame::OnChannelConfigured(int position) {
-    if (position >= 0 && position < kPositions) {
-        m_configs[static_cast<size_t>(position)] = GetChannel(position).Config();
-        m_configs[static_cast<size_t>(position)].m_nPosition = position;
-    }
 }
 
 void CMainFrame::ApplyLayoutForCount(int assigned) {
@@ -497,30 +386,13 @@ void CMainFrame::RunAutoDetection() {
     std::vector<CChannelConfig> rows(m_dlgAutoDetect.m_pConfigs.begin(),
                                      m_dlgAutoDetect.m_pConfigs.begin() +
                                          static_cast<std::ptrdiff_t>(count));
-    // A bound channel keeps its position; a lost one waits there for its meter, which it takes
-    // back by itself when the meter answers on its port again. The list (probed once per run)
-    // may still name that meter, which must not be bound a second time elsewhere.
-    std::array<bool, kPositions> bound{};
-    for (int p = 0; p < kPositions; ++p) {
-        const CChannel& channel = GetChannel(p);
-        bound[static_cast<size_t>(p)] = channel.IsBound();
-        if (!channel.IsLost())
-            continue;
-        const std::string serial = channel.Config().m_strSerial;
-        for (CChannelConfig& row : rows)
-            if (row.m_strSerial == serial)
-                row.m_strSerial.clear();
-    }
+    // Opened, set and started by the station's channels, all positions at once.
     int assigned = 0;
-    for (const DetectorBinding& binding : BindDetectorRows(rows, bound)) {
+    for (const DetectorBinding& binding : m_station.Bind(std::move(rows))) {
         if (!binding.damaged.empty())
             ReportConfigDamageOnce(this, binding.damaged); // connected with its defaults
-        const int k = binding.position;
-        m_configs[static_cast<size_t>(k)] = binding.config;
-        // Opened, set and started on the channel's worker, all positions at once.
-        GetChannel(k).RequestConnect(binding.config, binding.stored);
         // The layout follows the highest position taken so far, as each detector is bound.
-        assigned = std::max(assigned, k + 1);
+        assigned = std::max(assigned, binding.position + 1);
         ApplyLayoutForCount(assigned);
     }
 }
@@ -570,123 +442,58 @@ void CMainFrame::OnAbout() {
 }
 
 void CMainFrame::OnAcquisitionParameters() {
-    if (m_bAcqRunning) {
+    if (m_station.IsAcquiring()) {
         KelvarinMessageBox(this, QStringLiteral("Acquiring"));
         return;
     }
+    CAcquisitionPlan plan = m_station.Plan();
     CDataSamplingDlg dialog(this);
-    dialog.m_nSamplingPeriod = m_nSamplingPeriod;
-    dialog.m_strFile = m_strAcqBaseName;
-    dialog.m_nDuration = m_nDuration;
-    dialog.m_bByTime = m_bByTime;
-    dialog.m_bByPeriod = !m_bByTime;
-    dialog.m_timeAcqStart = m_timeAcqStart;
-    dialog.m_timeAcqEnd = m_timeAcqEnd;
+    dialog.m_nSamplingPeriod = plan.m_nSamplingPeriod;
+    dialog.m_strFile = plan.m_strAcqBaseName;
+    dialog.m_nDuration = plan.m_nDuration;
+    dialog.m_bByTime = plan.m_bByTime;
+    dialog.m_bByPeriod = !plan.m_bByTime;
+    dialog.m_timeAcqStart = plan.m_timeAcqStart;
+    dialog.m_timeAcqEnd = plan.m_timeAcqEnd;
     if (dialog.exec() != QDialog::Accepted)
         return;
-    m_nSamplingPeriod = dialog.m_nSamplingPeriod;
-    m_strAcqBaseName = dialog.m_strFile;
-    m_timeAcqStart = dialog.m_timeAcqStart;
-    m_timeAcqEnd = dialog.m_timeAcqEnd;
-    m_nDuration = dialog.m_nDuration;
-    m_bByTime = dialog.m_bByTime;
-    // A window still ahead is scheduled; so is one that has begun but not ended, which starts at
-    // the next status tick instead of never. One that has ended is not, even over an earlier
-    // schedule still pending.
-    if (m_bByTime)
-        m_bStartPending = ScheduleByTimeWindow(std::time(nullptr), m_timeAcqStart, m_timeAcqEnd);
+    plan.m_nSamplingPeriod = dialog.m_nSamplingPeriod;
+    plan.m_strAcqBaseName = dialog.m_strFile;
+    plan.m_timeAcqStart = dialog.m_timeAcqStart;
+    plan.m_timeAcqEnd = dialog.m_timeAcqEnd;
+    plan.m_nDuration = dialog.m_nDuration;
+    plan.m_bByTime = dialog.m_bByTime;
+    m_station.SetPlan(plan, std::time(nullptr));
     UpdateAcquisitionButtons();
 }
 
 void CMainFrame::OnStartAcquisition() {
-    if (m_bAcqRunning || ConnectedCount() == 0)
-        return;
-    if (m_strAcqBaseName.empty()) {
+    std::string error;
+    switch (m_station.StartByHand(std::time(nullptr), error)) {
+    case CMeterStation::Start::Started:
+        break;
+    case CMeterStation::Start::Running:
+    case CMeterStation::Start::NoDetector:
+        return; // nothing happens
+    case CMeterStation::Start::NoFile:
         KelvarinMessageBox(this, QStringLiteral("No file selected!"));
         return;
-    }
-    if (m_bByTime) {
+    case CMeterStation::Start::ByTime:
         KelvarinMessageBox(this, QStringLiteral("Unable to manualy start the acquistion"));
         return;
-    }
-    BeginAcquisition(true);
-}
-
-bool CMainFrame::BeginAcquisition(bool startedByHand) {
-    // The channels of a run are those connected now, for the whole run: a pane that loses its
-    // meter keeps its column with its last reading, one that connects later waits for the next.
-    std::vector<CChannel*> channels;
-    std::vector<std::string> titles;
-    for (int p = 0; p < kPositions; ++p) {
-        CChannel& channel = GetChannel(p);
-        if (!channel.IsConnected())
-            continue;
-        channels.push_back(&channel);
-        titles.push_back(channel.Config().m_strTitle);
-    }
-    AcquisitionSettings settings;
-    settings.periodSeconds = m_nSamplingPeriod;
-    settings.durationSeconds = m_nDuration;
-    settings.byTime = m_bByTime;
-    settings.end = m_timeAcqEnd;
-    auto run = std::make_unique<CAcquisitionRun>(
-        settings, channels.size(), [channels](std::vector<float>& readings) {
-            for (size_t i = 0; i < channels.size(); ++i)
-                readings[i] = channels[i]->SampleForAcquisition();
-        });
-    run->SetTally(&m_acqTally);
-    std::string error;
-    if (!run->Begin(m_strAcqBaseName, titles, startedByHand, std::time(nullptr), error)) {
+    case CMeterStation::Start::CreateFailed:
         // Nothing was recorded: say so plainly, and the status bar names no file.
-        if (startedByHand)
-            KelvarinMessageBox(this, QString::fromStdString(error));
-        else
-            KelvarinMessageBoxModeless(this, QString::fromStdString(error));
-        return false;
+        KelvarinMessageBox(this, QString::fromStdString(error));
+        return;
     }
-    m_strAcqFile = run->FilePath();
-    m_acqChannels = channels;
-    for (CChannel* channel : channels) {
-        channel->SetAcquiring(true);
-        channel->ResetGraph();
-    }
-    const uint64_t id = ++m_nAcqRun;
-    run->SetFailureReport([this](const std::string& text) {
-        m_uiQueue.Post(
-            [this, text] { KelvarinMessageBoxModeless(this, QString::fromStdString(text)); });
-    });
-    m_bAcqRunning = true;
-    m_acqWorker.Start(std::move(run), m_bAcqRunning,
-                      [this, id](AcquisitionEnd end, const std::string& file) {
-                          if (end != AcquisitionEnd::Completed)
-                              return; // stopped by the user: no message
-                          m_uiQueue.Post([this, id, file] { OnAcquisitionFinished(id, file); });
-                      });
     m_statusText->setText(StatusText());
     UpdateAcquisitionButtons();
-    return true;
 }
 
 void CMainFrame::OnStopAcquisition() {
-    m_bAcqRunning = false;
-    // Every channel of the run, a lost one included, goes back to drawing its own readings.
-    for (CChannel* channel : m_acqChannels)
-        channel->SetAcquiring(false);
-    m_acqWorker.Stop(); // the line being written is finished first
+    m_station.StopAcquisition(); // the line being written is finished first
     m_statusText->setText(StatusText());
     UpdateAcquisitionButtons();
-}
-
-void CMainFrame::OnAcquisitionFinished(uint64_t run, const std::string& file) {
-    if (run == m_nAcqRun && !m_bAcqRunning) {
-        m_acqWorker.Join();
-        for (CChannel* channel : m_acqChannels)
-            channel->SetAcquiring(false);
-    }
-    m_statusText->setText(StatusText());
-    UpdateAcquisitionButtons();
-    KelvarinMessageBoxModeless(
-        this, QStringLiteral("Acquistion completed : %1").arg(QString::fromStdString(file)));
 }
 
 void CMainFrame::OnScreenshotSettings() {
@@ -707,25 +514,27 @@ void CMainFrame::OnGraphicalParameters() {
     m_nGraphBufferSize = dialog.m_nGraphSize;
     WriteProfileInt(QStringLiteral("Param"), QStringLiteral("GraphBufferSize"), m_nGraphBufferSize);
     // Every pane, connected or not; a longer graph is cut to the newest at its next point.
-    for (int p = 0; p < kPositions; ++p)
-        GetChannel(p).SetGraphMaxPoints(m_nGraphBufferSize);
+    m_station.SetGraphMaxPoints(m_nGraphBufferSize);
 }
 
 void CMainFrame::OnRemoteMonitoring() {
+    const MetricsSettings shown = m_exporter.InEffect();
     CMetricsDlg dialog(
-        [this](const MetricsSettings& settings) {
-            const MetricsState state = ApplyMetrics(settings);
-            WriteMetricsSettings(settings); // kept as asked, even if the port is busy just now
+        [this, shown](const MetricsSettings& settings) {
+            const MetricsState state = m_exporter.Apply(settings);
+            // Kept as asked, even if the port is busy just now; what came from the command line
+            // for this run stays out of the profile unless the user changed it.
+            WriteMetricsSettings(ChangedMetricsSettings(ReadMetricsSettings(), shown, settings));
             return state;
         },
         this);
-    dialog.m_settings = m_metricsSettings;
+    dialog.m_settings = shown;
     dialog.m_state = MetricsNow();
     dialog.exec();
 }
 
 void CMainFrame::StartMetrics(const std::optional<MetricsEndpoint>& commandLine) {
-    MetricsSettings settings = m_metricsSettings;
+    MetricsSettings settings = ReadMetricsSettings();
     if (commandLine) {
         settings.enabled = true;
         settings.endpoint.address = commandLine->address;
@@ -733,39 +542,12 @@ void CMainFrame::StartMetrics(const std::optional<MetricsEndpoint>& commandLine)
     }
     if (!settings.enabled)
         return;
-    const MetricsState state = ApplyMetrics(settings);
+    const MetricsState state = m_exporter.Apply(settings);
     if (!state.url.empty())
         return;
     // Told once the window is up, as the other messages of start-up; it goes on meanwhile.
     const QString text = QString::fromStdString(state.error);
     QTimer::singleShot(0, this, [this, text] { KelvarinMessageBoxModeless(this, text); });
-}
-
-MetricsState CMainFrame::ApplyMetrics(const MetricsSettings& settings) {
-    const bool same = SameMetricsSettings(settings, m_metricsSettings);
-    m_metricsSettings = settings;
-    if (!settings.enabled) {
-        m_metricsServer.Stop();
-        m_strMetricsError.clear();
-        return MetricsNow();
-    }
-    if (same && m_metricsServer.IsServing())
-        return MetricsNow(); // already serving them: scrapes go on uninterrupted
-    m_strMetricsError.clear();
-    // A damaged profile's address or port is refused by the server itself.
-    std::string error;
-    if (!m_metricsServer.Start(settings.endpoint, error))
-        m_strMetricsError = error;
-    return MetricsNow();
-}
-
-MetricsState CMainFrame::MetricsNow() const {
-    MetricsState state;
-    if (m_metricsServer.IsServing())
-        state.url = m_metricsServer.Url();
-    else if (m_metricsSettings.enabled)
-        state.error = m_strMetricsError;
-    return state;
 }
 
 QRect CMainFrame::ClientArea() const {

@@ -1,37 +1,26 @@
 #pragma once
 // The main window: eight panes in a two-by-four grid shown as a mosaic or one alone, the menus,
-// toolbar and status bar, the auto-detection that binds meters to positions two seconds after
-// start-up, the commands that act on every position at once, and the acquisitions: a start by
-// hand for a duration, or a time window that starts by itself from the 100 ms status timer.
+// toolbar and status bar, the auto-detection list two seconds after start-up, the commands that
+// act on every position at once, the acquisition parameters and the profile.
 //
-// Each position's meter lives in a channel (the Qt-free core, with its own worker) that the
-// frame owns and its pane shows; the frame never waits for a meter: binding a detector, like
-// every command to a meter, is a request the channel carries out. An acquisition's worker
-// samples the channels itself and writes the file, so it never waits for this thread and closing
-// the window can always stop and join it.
+// The bench itself is the station (Qt-free): it owns each position's channel, binds the
+// detectors of the list to positions and records the acquisitions, exactly as kelvarin-cli's
+// commands do; the frame asks it and shows what it tells at the 100 ms status tick. It never
+// waits for a meter: binding, like every command to a meter, is a request a channel carries out.
 //
-// The window also serves the metrics page of its eight channels and its acquisitions when asked
-// (the command line or "Remote Monitoring"); the page is read on the server's threads, from the
-// channels and the acquisitions' tally, never from this thread.
+// The window also serves the metrics page of the station when asked (the command line for this
+// run, or "Remote Monitoring"); the page is read on the server's threads, never this one.
 
-#include "acquisition/AcquisitionEngine.h"
 #include "app/PaneGrid.h"
 #include "channel/Channel.h"
 #include "detectors/AutoDetectDlg.h"
-#include "detectors/ChannelConfig.h"
-#include "gui/UiThreadQueue.h"
-#include "monitor/MeterMetrics.h"
-#include "monitor/MetricsDlg.h"
-#include "monitor/MetricsServer.h"
+#include "monitor/MetricsExporter.h"
+#include "station/MeterStation.h"
 
 #include <QMainWindow>
 #include <QTimer>
 
-#include <array>
-#include <atomic>
-#include <cstdint>
 #include <ctime>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,7 +42,8 @@ public:
     static constexpr int kAutoDetectDelayMs = 2000;
 
     CKelvarinView* GetView(int position) const;
-    CChannel& GetChannel(int position) const;
+    CChannel& GetChannel(int position);
+    const CChannel& GetChannel(int position) const;
     int ConnectedCount() const;
     QString StatusText() const;
     void UpdateTitle();
@@ -87,9 +77,11 @@ public:
     void StartMetrics(const std::optional<MetricsEndpoint>& commandLine);
     // Puts the settings in effect: starts, stops or restarts the server (not when it already
     // serves them) and says what it does then.
-    MetricsState ApplyMetrics(const MetricsSettings& settings);
-    MetricsState MetricsNow() const;
-    const CMetricsServer& MetricsServer() const { return m_metricsServer; }
+    MetricsState ApplyMetrics(const MetricsSettings& settings) {
+        return m_exporter.Apply(settings);
+    }
+    MetricsState MetricsNow() const { return m_exporter.Now(); }
+    const CMetricsServer& MetricsServer() const { return m_exporter.Server(); }
 
     // A recorded file, while live acquisition and polling go on behind.
     void OnPostAnalysis();
@@ -100,30 +92,18 @@ public:
     void OnStopAcquisition();
 
     // What the panes tell the frame.
-    void OnChannelConfigured(int position);
     void OnShowPositionFull(int position);
-    // The end of a run reached by its worker: the panes go back to live graphs and the user is
-    // told, without waiting for OK. `run` tells a finished run from the one now going.
-    void OnAcquisitionFinished(uint64_t run, const std::string& file);
 
     CPaneGrid* Grid() const { return m_wndSplitter; }
+    CMeterStation& Station() { return m_station; }
+    const CMeterStation& Station() const { return m_station; }
     // The run going or last ended (null before the first).
-    const CAcquisitionRun* CurrentAcquisition() const { return m_acqWorker.Run(); }
+    const CAcquisitionRun* CurrentAcquisition() const { return m_station.CurrentRun(); }
     QLabel* StatusPane() const { return m_statusText; }
 
     CAutoDetectDlg m_dlgAutoDetect;
-    std::array<CChannelConfig, kPositions> m_configs;
-    std::string m_strAcqBaseName;
-    int m_nSamplingPeriod = 1;
-    int m_nDuration = 60;
-    std::atomic<bool> m_bAcqRunning{false}; // cleared by the worker at the end of a run
     int m_nLayout = 8;
-    std::time_t m_timeAcqStart;
-    std::time_t m_timeAcqEnd;
-    bool m_bByTime = false;
-    bool m_bStartPending = false;
     std::string m_strScreenshotBase;
-    std::string m_strAcqFile;
     int m_nGraphBufferSize = 2000;
 
 private:
@@ -131,32 +111,22 @@ private:
     void CreateToolBar();
     void OnStatusTimer();
     void ApplyLayoutForCount(int assigned);
-    // Creates the file, writes its header and starts the worker: by hand (with the empty line)
-    // or on schedule. False, with the message shown, when the file cannot be created.
-    bool BeginAcquisition(bool startedByHand);
+    // What the station tells from its tick: a run completed, a line that could not be written,
+    // a scheduled run that could not begin or whose window ended with no detector connected.
+    void TellStationNews(const std::vector<StationNews>& news);
     void UpdateAcquisitionButtons();
     // Tells, in one message, what the channels' requests could not do since the last tick.
     void ReportChannelFailures();
 
     CKelvarinDoc* m_pDocument;
+    // The bench, for the frame's whole life; its panes go before it, and the exporter that
+    // serves its page goes before it too (stopped, no scrape under way).
+    CMeterStation m_station;
+    CMetricsExporter m_exporter{m_station.Metrics()};
     CPaneGrid* m_wndSplitter;
     QLabel* m_statusText;
     QTimer m_statusTimer;
     QTimer m_autoDetectTimer;
     QAction* m_actionStartAcq = nullptr;
     QAction* m_actionStopAcq = nullptr;
-    // One channel per position, for the frame's whole life: the panes show them, the acquisition
-    // samples them; they go after the panes and the acquisition worker.
-    std::array<std::unique_ptr<CChannel>, kPositions> m_channels;
-    // The metrics page of the channels (positions 1 to 8) and of every run's tally, and its
-    // server, which goes (stopped, no scrape under way) before them; the runs go before the tally.
-    CAcquisitionTally m_acqTally;
-    CMeterMetrics m_metrics;
-    CMetricsServer m_metricsServer{m_metrics};
-    MetricsSettings m_metricsSettings;    // in effect
-    std::string m_strMetricsError;        // why the exporter does not serve while it should
-    std::vector<CChannel*> m_acqChannels; // the channels of the run, in header order
-    uint64_t m_nAcqRun = 0;               // number of the latest run
-    CUiThreadQueue m_uiQueue;             // what the worker tells this thread
-    CAcquisitionWorker m_acqWorker;
 };

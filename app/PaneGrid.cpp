@@ -54,3 +54,49 @@ void CPaneGrid::paintEvent(QPaintEvent*) {
     // Only the bars show: the panes cover everything else.
     QPainter(this).fillRect(rect(), palette().color(QPalette::Window));
 }
+
+bool CPaneGrid::ShowMosaic(int layout, int w, int h) {
+    switch (layout) {
+    case 1:
+        SetRowInfo(0, h, h);
+        SetColumnInfo(0, w, w - 45);
+        break;
+    case 2:
+    case 3:
+    case 4:
+        SetRowInfo(0, h, 10);
+        SetRowInfo(1, 0, 0);
+        for (int c = 0; c < kColumns; ++c) {
+            if (c < layout)
+                SetColumnInfo(c, w / layout, 10);
+            else
+                SetColumnInfo(c, 0, 0);
+        }
+        break;
+    case 8:
+        SetRowInfo(0, (h - 75) / 2, 10);
+        SetRowInfo(1, (h - 75) / 2, 10);
+        for (int c = 0; c < kColumns; ++c)
+            SetColumnInfo(c, w / 4, 10);
+        break;
+    default:
+        return false;
+    }
+    RecalcLayout();
+    return true;
+}
+
+void CPaneGrid::ShowAlone(int position, int w, int h) {
+    const int row = PositionRow(position);
+    const int column = PositionColumn(position);
+    for (int c = 0; c < column; ++c)
+        SetColumnInfo(c, 0, ColumnInfo(c).minimum);
+    SetColumnInfo(column, w, w - 45);
+    if (row == 0) {
+        SetRowInfo(0, h, h);
+    } else {
+        SetRowInfo(0, 0, 10);
+        SetRowInfo(1, h, 10);
+    }
+    RecalcLayout();
+}

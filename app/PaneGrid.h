@@ -30,6 +30,11 @@ public:
     GridTrack ColumnInfo(int column) const { return m_columns[static_cast<size_t>(column)]; }
     // Lays the cells out again with the current sizes.
     void RecalcLayout();
+    // The mosaic layouts, 1x1, 1x2, 1x3, 1x4 (`layout` 1 to 4) and 2x4 (8), and one position
+    // alone, for a window whose outer size is `w` by `h` (so that an ideal size of w or h always
+    // covers the grid). False, with nothing changed, for another layout.
+    bool ShowMosaic(int layout, int w, int h);
+    void ShowAlone(int position, int w, int h);
     // Sizes given to the rows and columns by the last layout (0 for hidden ones).
     const std::vector<int>& RowSizes() const { return m_rowSizes; }
     const std::vector<int>& ColumnSizes() const { return m_columnSizes; }

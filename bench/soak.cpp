@@ -273,17 +273,19 @@ int main(int argc, char** argv) {
 
     // Then every channel recorded every second, for the whole length; while a run goes the
     // graphs take one point per tick.
-    frame.m_strAcqBaseName = (home.path() + QStringLiteral("/soak")).toStdString();
-    frame.m_nSamplingPeriod = 1;
-    frame.m_nDuration = seconds;
-    frame.m_bByTime = false;
+    CAcquisitionPlan plan = frame.Station().Plan();
+    plan.m_strAcqBaseName = (home.path() + QStringLiteral("/soak")).toStdString();
+    plan.m_nSamplingPeriod = 1;
+    plan.m_nDuration = seconds;
+    plan.m_bByTime = false;
+    frame.Station().SetPlan(plan, std::time(nullptr));
     frame.OnCommand(Command::StartAcquisition);
-    if (!frame.m_bAcqRunning) {
+    if (!frame.Station().IsAcquiring()) {
         std::fprintf(stderr, "soak: the acquisition did not start: %s\n",
                      qPrintable(messages.join(QLatin1Char('\n'))));
         return 1;
     }
-    const std::string file = frame.m_strAcqFile;
+    const std::string file = frame.Station().AcquisitionFile();
     a = Sample();
     RunFor(graphPhaseMs);
     const Figure recording = Between(a, Sample());
@@ -316,7 +318,7 @@ int main(int argc, char** argv) {
     const Figure mixed = Between(a, Sample());
 
     // The run ends by its duration; then stop the streams and let the panes drain the queues.
-    for (int waited = 0; frame.m_bAcqRunning && waited < 10000; waited += 100)
+    for (int waited = 0; frame.Station().IsAcquiring() && waited < 10000; waited += 100)
         RunFor(100);
     for (int m = 0; m < kMeters; ++m)
         sim.write(QStringLiteral("fault %1 silence\n").arg(m).toLatin1());
@@ -383,8 +385,9 @@ int main(int argc, char** argv) {
                 "after its tick\n",
                 static_cast<long long>(data.m_nLines), static_cast<long long>(data.m_nChannels),
                 seconds + 1, late);
-    if (frame.m_bAcqRunning || data.m_nLines != seconds + 1 || data.m_nChannels != kMeters ||
-        shortest != static_cast<size_t>(seconds + 1) || !data.m_messages.empty()) {
+    if (frame.Station().IsAcquiring() || data.m_nLines != seconds + 1 ||
+        data.m_nChannels != kMeters || shortest != static_cast<size_t>(seconds + 1) ||
+        !data.m_messages.empty()) {
         std::printf("FAIL: the acquisition file is not %d whole lines of 8 readings\n",
                     seconds + 1);
         failed = true;

@@ -1,6 +1,5 @@
 #include "cli/CliCommands.h"
 
-#include "channel/Channel.h"
 #include "detectors/ChannelConfig.h"
 #include "detectors/ChannelConfigFile.h"
 #include "detectors/DetectorOrder.h"
@@ -12,6 +11,7 @@
 #include "render/Statistics.h"
 #include "render/StatisticsTable.h"
 #include "render/ValueFormat.h"
+#include "station/MeterStation.h"
 
 #include <algorithm>
 #include <chrono>
@@ -194,7 +194,9 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
         Clock::time_point openedAt{};
         std::string failure; // not empty: the stream has ended on it
     } shared;
-    CChannel channel;
+    // One position of a station, as the window and the other commands have them.
+    CMeterStation station;
+    CChannel& channel = station.Channel(0);
     channel.SetReadingObserver([&](float value) {
         std::lock_guard<std::mutex> guard(shared.lock);
         shared.readings.emplace_back(Clock::now(), value);
@@ -264,7 +266,7 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
             break;
         }
     }
-    channel.RequestClose(); // "*CSU" and the port closed, on the channel's worker
+    station.CloseAll(); // "*CSU" and the port closed, on the channel's worker
     channel.SetReadingObserver({});
     if (options.stats) {
         for (const auto& [label, text] : StatisticsTableLines(stats, current))

@@ -2,12 +2,11 @@
 
 #include "cli/MeterBinding.h"
 
-#include "detectors/DetectorOrder.h"
 #include "link/DetectorProtocol.h"
 #include "link/PortProbe.h"
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
 #include <mutex>
 
 namespace Cli {
@@ -15,8 +14,6 @@ namespace Cli {
 namespace {
 
 namespace Protocol = DetectorProtocol;
-
-constexpr int kPollMs = 20;
 
 // The rows of the auto-detection list for `ports`, probed all at once, in list order.
 std::vector<CChannelConfig> ListDetectors(const std::vector<std::string>& ports, bool named,
@@ -36,72 +33,58 @@ std::vector<CChannelConfig> ListDetectors(const std::vector<std::string>& ports,
 
 } // namespace
 
-BoundMeter::BoundMeter(const CChannelConfig& record, FILE* err, const char* lostNote)
-    : config(record) {
-    channel.SetEventHandler([this, err, lostNote](ChannelEvent event, const std::string& detail) {
-        const char* port = config.m_strPort.c_str();
+CMeterStation::OnEvent PrintMeterEvents(FILE* err, const char* lostNote) {
+    return [err, lostNote](int, const CChannel& channel, ChannelEvent event,
+                           const std::string& detail) {
+        const std::string port = channel.Config().m_strPort;
         if (event == ChannelEvent::Lost) {
-            std::fprintf(err, "%s: the meter stopped answering: %s", port, detail.c_str());
+            std::fprintf(err, "%s: the meter stopped answering: %s", port.c_str(), detail.c_str());
             if (lostNote)
-                std::fprintf(err, "%s: %s\n", port, lostNote);
+                std::fprintf(err, "%s: %s\n", port.c_str(), lostNote);
         } else {
-            std::fprintf(err, "%s: the meter answers again\n", port);
+            std::fprintf(err, "%s: the meter answers again\n", port.c_str());
         }
-    });
+    };
 }
 
-std::vector<std::unique_ptr<BoundMeter>> BindMeters(const std::vector<std::string>& ports,
-                                                    bool named, FILE* err, const char* lostNote) {
+std::vector<DetectorBinding>
+BindMeters(CMeterStation& station, const std::vector<std::string>& ports, bool named, FILE* err) {
     // Bound as the window binds the list after OK, and connected all at once.
-    std::vector<std::unique_ptr<BoundMeter>> meters;
-    std::atomic<size_t> pending{0};
-    std::mutex failureLock;
+    std::mutex lock;
+    std::condition_variable answered;
+    size_t done = 0;
     std::vector<std::string> failures;
-    for (const DetectorBinding& binding : BindDetectorRows(ListDetectors(ports, named, err), {})) {
-        auto meter = std::make_unique<BoundMeter>(binding.config, err, lostNote);
-        ++pending;
-        meter->channel.RequestConnect(
-            binding.config, binding.stored,
-            [&, port = binding.config.m_strPort](const CChannel::Outcome& outcome) {
-                if (!outcome.ok) {
-                    std::lock_guard<std::mutex> guard(failureLock);
-                    failures.push_back(Protocol::OpenFailureText(port, outcome.error));
-                }
-                --pending;
-            });
-        meters.push_back(std::move(meter));
+    const std::vector<DetectorBinding> bindings =
+        station.Bind(ListDetectors(ports, named, err),
+                     [&](const DetectorBinding& binding, const CChannel::Outcome& outcome) {
+                         std::lock_guard<std::mutex> guard(lock);
+                         if (!outcome.ok && !outcome.cut)
+                             failures.push_back(Protocol::OpenFailureText(binding.config.m_strPort,
+                                                                          outcome.error));
+                         ++done;
+                         answered.notify_all();
+                     });
+    {
+        std::unique_lock<std::mutex> wait(lock);
+        answered.wait(wait, [&] { return done == bindings.size(); });
     }
-    while (pending.load() > 0)
-        Protocol::WaitMs(kPollMs);
     for (const std::string& failure : failures)
         std::fputs(failure.c_str(), err);
-    meters.erase(std::remove_if(meters.begin(), meters.end(),
-                                [](const auto& meter) { return !meter->channel.IsBound(); }),
-                 meters.end());
-    return meters;
+    std::vector<DetectorBinding> bound;
+    for (const DetectorBinding& binding : bindings)
+        if (station.Channel(binding.position).IsBound())
+            bound.push_back(binding);
+    return bound;
 }
 
-void CloseAll(std::vector<std::unique_ptr<BoundMeter>>& meters, CMeterMetrics* shown) {
-    if (shown)
-        shown->SetChannels({});
-    for (auto& meter : meters)
-        meter->channel.RequestClose();
-    meters.clear(); // each channel ends its close and joins its worker
-}
-
-std::vector<MeteredChannel>
-MeteredChannels(const std::vector<std::unique_ptr<BoundMeter>>& meters) {
-    std::vector<MeteredChannel> shown;
-    for (const auto& meter : meters)
-        shown.push_back({meter->config.m_nPosition + 1, &meter->channel});
-    return shown;
-}
-
-bool ServeMetrics(CMetricsServer& server, const MetricsEndpoint& endpoint, FILE* err) {
-    std::string error;
-    if (server.Start(endpoint, error))
+bool ServeMetrics(CMetricsExporter& exporter, const MetricsEndpoint& endpoint, FILE* err) {
+    MetricsSettings settings;
+    settings.enabled = true;
+    settings.endpoint = endpoint;
+    const MetricsState state = exporter.Apply(settings);
+    if (!state.url.empty())
         return true;
-    std::fprintf(err, "%s\n", error.c_str());
+    std::fprintf(err, "%s\n", state.error.c_str());
     return false;
 }
 

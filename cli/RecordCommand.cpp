@@ -1,19 +1,17 @@
-// kelvarin-cli record: probes the ports, binds the meters that answer to positions as the window
-// does after its auto-detection list, starts them on the window's channels, and records the
-// window's acquisition file with the same engine.
+// kelvarin-cli record: probes the ports, binds the meters that answer to the station's positions
+// as the window does after its auto-detection list, and records the window's acquisition file
+// with the same station.
 
 #include "cli/CliCommands.h"
 #include "cli/MeterBinding.h"
 
 #include "acquisition/AcquisitionEngine.h"
-#include "channel/Channel.h"
 #include "link/DetectorProtocol.h"
 #include "link/LocalTime.h"
 #include "link/PortList.h"
 
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,116 +82,130 @@ bool ParseLocalDateTime(const std::string& text, std::time_t& t) {
 int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* out, FILE* err) {
     const bool named = !options.ports.empty();
     const std::vector<std::string> list = named ? options.ports : ListSerialPorts();
-    // The page serves from the probe on: a port it cannot listen on stops the run first.
-    CAcquisitionTally tally;
-    CMeterMetrics metrics;
-    metrics.SetAcquisition(&tally);
-    CMetricsServer server(metrics);
-    if (options.serveMetrics && !ServeMetrics(server, options.metrics, err))
-        return kFailure;
-    if (server.IsServing())
-        std::fprintf(err, "Serving metrics on %s\n", server.Url().c_str());
-    std::vector<std::unique_ptr<BoundMeter>> meters =
-        BindMeters(list, named, err, "its column keeps its last reading until it answers again");
+    CMeterStation station(
+        PrintMeterEvents(err, "its column keeps its last reading until it answers again"));
+    // The page serves from the probe on: a port it cannot listen on stops the run first. It
+    // goes before the station.
+    CMetricsExporter exporter(station.Metrics());
+    if (options.serveMetrics) {
+        if (!ServeMetrics(exporter, options.metrics, err))
+            return kFailure;
+        std::fprintf(err, "Serving metrics on %s\n", exporter.Server().Url().c_str());
+    }
+    const std::vector<DetectorBinding> meters = BindMeters(station, list, named, err);
     if (meters.empty()) {
         std::fprintf(err, "No meter answered on the %zu port%s probed\n", list.size(),
                      list.size() == 1 ? "" : "s");
         return kFailure;
     }
-    metrics.SetChannels(MeteredChannels(meters));
 
     // The first line holds measured values: wait (a little) for every meter's first reading.
     const auto firstDeadline = Clock::now() + std::chrono::milliseconds(options.firstReadingWaitMs);
     const auto allRead = [&] {
-        for (const auto& meter : meters)
-            if (!meter->channel.HasReading() && meter->channel.IsConnected())
+        for (const DetectorBinding& meter : meters) {
+            const CChannel& channel = station.Channel(meter.position);
+            if (!channel.HasReading() && channel.IsConnected())
                 return false;
+        }
         return true;
     };
     while (!allRead() && Clock::now() < firstDeadline && !stop.load())
         Protocol::WaitMs(kPollMs);
-    for (const auto& meter : meters)
-        if (!meter->channel.HasReading())
+    for (const DetectorBinding& meter : meters)
+        if (!station.Channel(meter.position).HasReading())
             std::fprintf(err, "%s (%s): no reading yet; recorded as a silent meter\n",
-                         meter->config.m_strPort.c_str(),
-                         ToTerminal(meter->config.m_strSerial).c_str());
+                         meter.config.m_strPort.c_str(),
+                         ToTerminal(meter.config.m_strSerial).c_str());
 
-    CProgress progress(err);
-    if (options.byTime) {
-        if (!ScheduleByTimeWindow(std::time(nullptr), options.start, options.end)) {
-            std::fprintf(err, "The time window ended at %s: nothing to record\n",
-                         LocalTimeText(options.end).c_str());
-            CloseAll(meters, &metrics);
-            return kFailure;
-        }
-        while (!stop.load() && !ScheduledStartDue(std::time(nullptr), options.start)) {
-            progress.Show("waiting for the start at " + LocalTimeText(options.start));
-            Protocol::WaitMs(kPollMs);
-        }
-    }
-
-    if (stop.load()) { // interrupted before the first line: no file
-        progress.End();
-        CloseAll(meters, &metrics);
-        return kSuccess;
-    }
-    AcquisitionSettings settings;
-    settings.periodSeconds = options.periodSeconds;
-    settings.durationSeconds = options.durationSeconds;
-    settings.byTime = options.byTime;
-    settings.end = options.end;
-    std::vector<std::string> titles;
-    for (const auto& meter : meters)
-        titles.push_back(meter->config.m_strTitle);
-    auto run = std::make_unique<CAcquisitionRun>(
-        settings, meters.size(), [&meters](std::vector<float>& readings) {
-            for (size_t i = 0; i < meters.size(); ++i)
-                readings[i] = meters[i]->channel.SampleForAcquisition();
-        });
-    run->SetTally(&tally);
-    std::string error;
-    const std::time_t started = std::time(nullptr);
-    if (!run->Begin(options.prefix, titles, !options.byTime, started, error)) {
-        progress.End();
-        std::fprintf(err, "%s\n", error.c_str());
-        CloseAll(meters, &metrics);
+    CAcquisitionPlan plan;
+    plan.m_strAcqBaseName = options.prefix;
+    plan.m_nSamplingPeriod = options.periodSeconds;
+    plan.m_nDuration = options.durationSeconds;
+    plan.m_bByTime = options.byTime;
+    plan.m_timeAcqStart = options.start;
+    plan.m_timeAcqEnd = options.end;
+    if (options.byTime && !ScheduleByTimeWindow(std::time(nullptr), options.start, options.end)) {
+        std::fprintf(err, "The time window ended at %s: nothing to record\n",
+                     LocalTimeText(options.end).c_str());
         return kFailure;
     }
-    const std::string file = run->FilePath();
-    std::fprintf(out, "%s\n", file.c_str());
-    std::fflush(out);
-    std::atomic<bool> writeFailed{false};
-    run->SetFailureReport([&writeFailed, err](const std::string& text) {
-        writeFailed.store(true);
-        std::fprintf(err, "\n%s\n", text.c_str());
-    });
-    const CAcquisitionRun* job = run.get();
+    station.SetPlan(plan, std::time(nullptr));
 
-    std::atomic<bool> running{true};
-    std::atomic<bool> completed{false};
-    CAcquisitionWorker worker;
-    worker.Start(std::move(run), running, [&completed](AcquisitionEnd end, const std::string&) {
-        completed.store(end == AcquisitionEnd::Completed);
-    });
-    while (running.load()) {
-        if (stop.load()) {
-            running.store(false);
+    CProgress progress(err);
+    std::string file;
+    std::time_t started = 0;
+    const auto begun = [&](const std::string& path) {
+        file = path;
+        started = std::time(nullptr);
+        std::fprintf(out, "%s\n", file.c_str());
+        std::fflush(out);
+    };
+    if (!options.byTime && !stop.load()) {
+        std::string error;
+        switch (station.StartByHand(std::time(nullptr), error)) {
+        case CMeterStation::Start::Started:
+            begun(station.AcquisitionFile());
+            break;
+        case CMeterStation::Start::CreateFailed:
+            std::fprintf(err, "%s\n", error.c_str());
+            return kFailure;
+        default: // every meter lost meanwhile, or no prefix: nothing recorded
+            std::fprintf(err, "No meter is connected: nothing was recorded\n");
+            return kFailure;
+        }
+    }
+    bool completed = false;
+    bool writeFailed = false;
+    int status = kSuccess;
+    // The station's tick starts a scheduled run when due and tells what the run does.
+    while (!completed && status == kSuccess) {
+        for (const StationNews& news : station.Tick(std::time(nullptr))) {
+            switch (news.kind) {
+            case StationNews::Kind::Started:
+                progress.End();
+                begun(news.file);
+                break;
+            case StationNews::Kind::Completed:
+                completed = true;
+                break;
+            case StationNews::Kind::WriteFailed:
+                writeFailed = true;
+                std::fprintf(err, "\n%s\n", news.text.c_str());
+                break;
+            case StationNews::Kind::CreateFailed:
+            case StationNews::Kind::WindowMissed:
+                progress.End();
+                std::fprintf(err, "%s\n", news.text.c_str());
+                status = kFailure;
+                break;
+            }
+        }
+        if (completed || status != kSuccess)
+            break;
+        if (stop.load()) { // like Stop Acquisition: the last line whole; before the first, no file
+            station.StopAcquisition();
             break;
         }
-        const long long left = options.byTime
-                                   ? static_cast<long long>(options.end - std::time(nullptr))
-                                   : static_cast<long long>(options.durationSeconds) -
-                                         static_cast<long long>(std::time(nullptr) - started);
-        progress.Show(std::to_string(job->LinesWritten()) + " lines written, " +
-                      std::to_string(left < 0 ? 0 : left) + " s left");
+        if (file.empty()) {
+            progress.Show("waiting for the start at " + LocalTimeText(options.start));
+        } else {
+            const long long left = options.byTime
+                                       ? static_cast<long long>(options.end - std::time(nullptr))
+                                       : static_cast<long long>(options.durationSeconds) -
+                                             static_cast<long long>(std::time(nullptr) - started);
+            const CAcquisitionRun* run = station.CurrentRun();
+            progress.Show(std::to_string(run ? run->LinesWritten() : 0) + " lines written, " +
+                          std::to_string(left < 0 ? 0 : left) + " s left");
+        }
         Protocol::WaitMs(kPollMs);
     }
-    worker.Stop();
     progress.End();
-    CloseAll(meters, &metrics);
-    if (completed.load())
+    // Off the page first, then every meter stopped at once.
+    exporter.Stop();
+    station.CloseAll();
+    if (completed)
         std::fprintf(out, "Acquistion completed : %s\n", file.c_str());
-    return writeFailed.load() ? kFailure : kSuccess;
+    return status != kSuccess ? status : writeFailed ? kFailure : kSuccess;
 }
 
 } // namespace Cli

@@ -48,12 +48,6 @@ bool ReadPort(const QLineEdit* edit, int& port) {
 
 } // namespace
 
-bool SameMetricsSettings(const MetricsSettings& a, const MetricsSettings& b) {
-    return a.enabled == b.enabled && a.endpoint.address == b.endpoint.address &&
-           a.endpoint.port == b.endpoint.port && a.endpoint.authFile == b.endpoint.authFile &&
-           a.endpoint.tlsFile == b.endpoint.tlsFile;
-}
-
 MetricsSettings ReadMetricsSettings() {
     MetricsSettings settings;
     settings.enabled = ReadProfileInt(kSection, QStringLiteral("Enabled"), 0) != 0;

@@ -5,7 +5,7 @@
 // which puts them in effect and keeps them; a start that fails is told once and shown in the
 // status line, and the dialog stays open for another try.
 
-#include "monitor/MetricsServer.h"
+#include "monitor/MetricsExporter.h"
 
 #include <QDialog>
 
@@ -17,20 +17,10 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// The exporter's settings, kept in the profile's section "Metrics".
-struct MetricsSettings {
-    bool enabled = false;
-    MetricsEndpoint endpoint;
-};
-bool SameMetricsSettings(const MetricsSettings& a, const MetricsSettings& b);
+// The exporter's settings kept in the profile's section "Metrics".
 MetricsSettings ReadMetricsSettings();
 void WriteMetricsSettings(const MetricsSettings& settings);
 
-// What the exporter does: serving at `url`, or not, for `error` when it was asked to serve.
-struct MetricsState {
-    std::string url;
-    std::string error;
-};
 // "Serving on URL", "Not serving: REASON" or "Off".
 QString MetricsStatusText(const MetricsState& state);
 

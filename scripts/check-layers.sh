@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-subsystems=(channel detectors acquisition analysis capture settings monitor)
+subsystems=(channel detectors acquisition analysis capture settings monitor station)
 core=(link render sim)
 status=0
 check() { # folder, then the folders it must not include
@@ -32,7 +32,7 @@ qt_sources() {
     grep -oE '(target_sources\(kelvarin_gui|add_library\(kelvarin_ports)[^)]*\)' |
     grep -oE '[A-Za-z0-9_]+\.cpp' | sed "s|^|$folder/|; s|\.cpp\$||"
 }
-core_folders=(link detectors channel render sim acquisition analysis settings capture monitor)
+core_folders=(link detectors channel render sim acquisition analysis settings capture monitor station)
 qt_side=" "
 for folder in "${core_folders[@]}"; do
   for name in $(qt_sources "$folder"); do qt_side+="$name "; done

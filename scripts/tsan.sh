@@ -11,6 +11,7 @@ runs="${1:-1}"
 export QT_QPA_PLATFORM=offscreen
 
 threaded=(kelvarin_link_tests kelvarin_sim_tests kelvarin_channel_tests kelvarin_monitor_tests
+          kelvarin_station_tests
           kelvarin_acquisition_tests
           kelvarin_e2e_tests KelvarinViewTest
           AutoDetectDlgTest MainFrameTest AcquisitionFrameTest SettingsAndScreenshotTest

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -433,8 +434,13 @@ TEST(CliAnalyze, FiguresOfWhatRecordWroteAndOfBrokenFiles) {
 // reading while it is out, then records live readings again; every line keeps both columns.
 TEST(CliRecord, AnUnpluggedMeterHoldsItsColumnThenRecordsAgain) {
     TempHome home;
+    // A laser that fades steadily through the whole run: a live reading is always below the
+    // one a second before (noise could make two live readings equal at four digits), so a
+    // repeated reading can only be a held one.
     MeterProfile noisy = SteadyMeter("KV7011");
-    noisy.noise = 0.01; // successive readings differ, a held one repeats
+    noisy.sagAfterSeconds = 0;
+    noisy.sagDepth = 0.9;
+    noisy.sagMinutes = 0.5;
     CMeterSimulator steady(SteadyMeter("KV7010"));
     CMeterSimulator unplugged(noisy);
     unplugged.SetLinkPath(home.Path() + "/" + LinkName(noisy));
@@ -472,4 +478,46 @@ TEST(CliRecord, AnUnpluggedMeterHoldsItsColumnThenRecordsAgain) {
     EXPECT_LT(lastRepeat + 2, values.size()) << "no live reading after the re-plug";
     for (size_t i = firstRepeat; i <= lastRepeat; ++i)
         EXPECT_EQ(values[i].fValue, values[firstRepeat].fValue) << "line " << i;
+    for (size_t i = 1; i < values.size(); ++i)
+        EXPECT_LE(values[i].fValue, values[i - 1].fValue) << "line " << i;
 }
+
+namespace {
+
+std::string LocalDateTime(std::time_t t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+    return text;
+}
+
+// A window by time whose only meter is lost before it starts and until after it has ended:
+// nothing is recorded, and record says so and exits 1 (it used to record one line once the
+// meter came back, and call it completed).
+TEST(CliRecord, AWindowThatEndsWithItsMeterLostIsNotRecorded) {
+    TempHome home;
+    MeterProfile profile = SteadyMeter("KV7020");
+    CMeterSimulator meter(profile);
+    meter.SetLinkPath(home.Path() + "/" + LinkName(profile));
+    std::string error;
+    ASSERT_TRUE(meter.Start(error)) << error;
+    const std::time_t start = std::time(nullptr) + 8; // binding takes well under a second
+    Subprocess record({kCli, "record", "--prefix", home.Path() + "/unseen", "--start",
+                       LocalDateTime(start), "--end", LocalDateTime(start + 1),
+                       meter.StablePath()});
+    ASSERT_TRUE(WaitUntil([&] { return meter.IsStreaming(); }, std::chrono::milliseconds(15000)));
+    meter.Replug(15000);
+    const ProcessResult r = record.Finish(40000);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("No detector was connected during the acquisition window from " +
+                         LocalDateTime(start) + " to " + LocalDateTime(start + 1) +
+                         ": nothing was recorded\n"),
+              std::string::npos)
+        << r.err;
+    for (const auto& entry : std::filesystem::directory_iterator(home.Path()))
+        EXPECT_EQ(entry.path().filename().string().rfind("unseen", 0), std::string::npos);
+}
+
+} // namespace

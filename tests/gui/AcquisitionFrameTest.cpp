@@ -107,8 +107,8 @@ private slots:
             QTest::mouseClick(dialog->findChild<QPushButton*>("buttonCancel"), Qt::LeftButton);
         });
         frame.OnCommand(Command::AcquisitionParameters);
-        QCOMPARE(frame.m_strAcqBaseName, std::string());
-        QCOMPARE(frame.m_nSamplingPeriod, 1);
+        QCOMPARE(frame.Station().Plan().m_strAcqBaseName, std::string());
+        QCOMPARE(frame.Station().Plan().m_nSamplingPeriod, 1);
 
         // A file that cannot be created: nothing starts, and the user is told which and why.
         m_messages.clear();
@@ -121,7 +121,7 @@ private slots:
         QVERIFY(m_messages[0].startsWith(QString::fromStdString(
             "Unable to create the acquisition file " + g_home.Path() + "/missing/run")));
         QVERIFY(m_messages[0].endsWith(".txt: No such file or directory"));
-        QVERIFY(!frame.m_bAcqRunning);
+        QVERIFY(!frame.Station().IsAcquiring());
         QCOMPARE(frame.StatusText(), QString("Detector connected: 2/8"));
     }
 
@@ -131,8 +131,8 @@ private slots:
         QAction* start = ToolAction(frame, Command::ToolStartAcquisition);
         QVERIFY(start->isEnabled());
         start->trigger();
-        QVERIFY(frame.m_bAcqRunning);
-        const std::string file = frame.m_strAcqFile;
+        QVERIFY(frame.Station().IsAcquiring());
+        const std::string file = frame.Station().AcquisitionFile();
         QVERIFY(file.rfind(g_home.Path() + "/run", 0) == 0);
         QCOMPARE(frame.StatusText(),
                  QString::fromStdString("Detector connected: 2/8... and acquiring in: " + file));
@@ -147,7 +147,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             m_messages, QStringList{QString::fromStdString("Acquistion completed : " + file)},
             10000);
-        QVERIFY(!frame.m_bAcqRunning);
+        QVERIFY(!frame.Station().IsAcquiring());
         QVERIFY(!frame.GetChannel(0).IsAcquiring());
         QTRY_COMPARE(frame.StatusText(), QString("Detector connected: 2/8"));
         QVERIFY(start->isEnabled());
@@ -174,11 +174,11 @@ private slots:
         CMainFrame& frame = *m_frame;
         SetParameters(Prefix(), 1, 600);
         frame.OnCommand(Command::StartAcquisition);
-        QVERIFY(frame.m_bAcqRunning);
-        const std::string file = frame.m_strAcqFile;
+        QVERIFY(frame.Station().IsAcquiring());
+        const std::string file = frame.Station().AcquisitionFile();
         QTRY_VERIFY_WITH_TIMEOUT(ReadAcquisitionText(ReadFile(file)).m_nLines >= 2, 10000);
         frame.OnCommand(Command::StopAcquisition);
-        QVERIFY(!frame.m_bAcqRunning);
+        QVERIFY(!frame.Station().IsAcquiring());
         QCOMPARE(frame.StatusText(), QString("Detector connected: 2/8"));
         const std::string text = ReadFile(file);
         QVERIFY(text.size() >= 2 && text.substr(text.size() - 3) == "\t\r\n");
@@ -194,7 +194,7 @@ private slots:
         CChannel* amp = &frame.GetChannel(1);
         SetParameters(Prefix(), 1, 8);
         frame.OnCommand(Command::StartAcquisition);
-        const std::string file = frame.m_strAcqFile;
+        const std::string file = frame.Station().AcquisitionFile();
         QTRY_VERIFY_WITH_TIMEOUT(ReadAcquisitionText(ReadFile(file)).m_nLines >= 1, 10000);
         m_amp->Replug(1500);
         QTRY_VERIFY_WITH_TIMEOUT(amp->IsLost(), 1000);
@@ -233,17 +233,17 @@ private slots:
             frame.OnCommand(Command::AcquisitionParameters);
         };
         byTime(now - 120, now - 60); // over before the dialog closed: not scheduled
-        QVERIFY(frame.m_bByTime);
-        QVERIFY(!frame.m_bStartPending);
+        QVERIFY(frame.Station().Plan().m_bByTime);
+        QVERIFY(!frame.Station().IsStartPending());
         frame.OnCommand(Command::StartAcquisition);
         QCOMPARE(m_messages, QStringList{"Unable to manualy start the acquistion"});
         m_messages.clear();
 
         byTime(now - 60, now + 2); // begun, not ended: it starts at the next status tick
-        QVERIFY(frame.m_bStartPending);
-        QTRY_VERIFY_WITH_TIMEOUT(frame.m_bAcqRunning, 5000);
-        QVERIFY(!frame.m_bStartPending);
-        const std::string file = frame.m_strAcqFile;
+        QVERIFY(frame.Station().IsStartPending());
+        QTRY_VERIFY_WITH_TIMEOUT(frame.Station().IsAcquiring(), 5000);
+        QVERIFY(!frame.Station().IsStartPending());
+        const std::string file = frame.Station().AcquisitionFile();
         QTRY_COMPARE_WITH_TIMEOUT(m_messages.size(), 1, 10000);
         QCOMPARE(m_messages[0], QString::fromStdString("Acquistion completed : " + file));
         const std::string text = ReadFile(file);
@@ -264,8 +264,8 @@ private slots:
         frame.OnCommand(Command::AcquisitionParameters);
         SetParameters(Prefix(), 1, 600);
         frame.OnCommand(Command::StartAcquisition);
-        QVERIFY(frame.m_bAcqRunning);
-        const std::string file = frame.m_strAcqFile;
+        QVERIFY(frame.Station().IsAcquiring());
+        const std::string file = frame.Station().AcquisitionFile();
         QTRY_VERIFY_WITH_TIMEOUT(ReadAcquisitionText(ReadFile(file)).m_nLines >= 2, 10000);
         QElapsedTimer closing;
         closing.start();

@@ -115,7 +115,6 @@ private slots:
         QVERIFY(m_messages[0].contains(QString::fromStdString(ConfigFilePath(serial(2)))));
         QVERIFY(m_messages[1].startsWith("/dev/kv-none: cannot open the port: ")); // told why
         QCOMPARE(frame.GetChannel(1).Config().m_nPosition, 1);
-        QCOMPARE(frame.m_configs[2].m_strSerial, serial(2));
         QVERIFY(!frame.GetView(3)->IsConnected());
         QCOMPARE(frame.m_nLayout, 3);
         QCOMPARE(frame.Grid()->ColumnSizes()[3], 0);
@@ -234,9 +233,46 @@ private slots:
         QVERIFY(!frame.GetChannel(0).IsBound());
         QCOMPARE(frame.GetChannel(0).Config().m_strTitle, std::string());
         QCOMPARE(frame.StatusText(), QStringLiteral("Disconnected"));
-        QVERIFY(meter.ReceivedBytes().size() == 12); // the probe's three commands, nothing more
+        std::string received;
+        for (const ReceivedByte& b : meter.ReceivedBytes())
+            received += b.byte;
+        QCOMPARE(received, std::string("*CSU*NAM*SNN")); // the probe's commands, nothing more
         ComAccess::InjectOpenFailure(meter.PortPath(), 0);
         qunsetenv("KELVARIN_PORTS");
+    }
+
+    // A scheduled window that ends while no detector is connected is not started when one
+    // connects later: the user is told, once, that nothing was recorded.
+    void aWindowThatEndsWithNoDetectorIsTold() {
+        qunsetenv("KELVARIN_PORTS"); // no port at all
+        CMainFrame frame;
+        frame.show();
+        AcceptAutoDetection();
+        QTRY_VERIFY_WITH_TIMEOUT(frame.m_dlgAutoDetect.result() == QDialog::Accepted, 15000);
+        m_messages.clear();
+        const std::time_t now = std::time(nullptr);
+        CAcquisitionPlan plan = frame.Station().Plan();
+        plan.m_strAcqBaseName = g_home.Path() + "/unseen";
+        plan.m_bByTime = true;
+        plan.m_timeAcqStart = now;
+        plan.m_timeAcqEnd = now + 1;
+        frame.Station().SetPlan(plan, now);
+        QVERIFY(frame.Station().IsStartPending());
+        const auto local = [](std::time_t t) {
+            std::tm tm{};
+            localtime_r(&t, &tm);
+            char text[32];
+            std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+            return std::string(text);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(
+            m_messages,
+            QStringList{QString::fromStdString(
+                "No detector was connected during the acquisition window from " + local(now) +
+                " to " + local(now + 1) + ": nothing was recorded")},
+            5000);
+        QVERIFY(!frame.Station().IsStartPending());
+        QVERIFY(!frame.Station().IsAcquiring());
     }
 
     void mosaicsAndFullScreen() {

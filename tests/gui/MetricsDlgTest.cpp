@@ -272,6 +272,27 @@ private slots:
         QCOMPARE(Stored("Address").toString(), QString("::1"));
         QCOMPARE(Stored("Port").toInt(), 1);
 
+        // The dialog shows the settings of this run; OK keeps serving them and leaves the
+        // profile as it was, and only a field the user changes goes into the profile.
+        QString shown;
+        OpenRemoteMonitoring(*frame, [&](QWidget* dialog) {
+            shown = Text(dialog, "editAddress") + " " + Text(dialog, "editPort");
+            Click(dialog, "buttonOk");
+        });
+        QCOMPARE(shown, QString("127.0.0.1 0"));
+        QCOMPARE(frame->MetricsServer().Port(), port);
+        QCOMPARE(Stored("Address").toString(), QString("::1"));
+        QCOMPARE(Stored("Port").toInt(), 1);
+        QCOMPARE(Stored("AuthFile").toString(), QString::fromStdString(auth));
+        OpenRemoteMonitoring(*frame, [&](QWidget* dialog) {
+            Type(dialog, "editAuthFile", "");
+            Click(dialog, "buttonOk");
+        });
+        QCOMPARE(HttpGet(frame->MetricsServer().Port(), "/metrics").status, 200);
+        QCOMPARE(Stored("Address").toString(), QString("::1"));
+        QCOMPARE(Stored("Port").toInt(), 1);
+        QCOMPARE(Stored("AuthFile").toString(), QString());
+
         // A damaged profile port is refused, not cut to another port.
         frame.reset();
         QSettings("Kelvarin", "Kelvarin").setValue("Metrics/Port", 65536 + 8080);
@@ -301,10 +322,12 @@ private slots:
         QVERIFY(Contains(page, "kelvarin_power_watts" + labels + " 0.0025"));
         QCOMPARE(Value(page, "kelvarin_acquisition_running"), 0.0);
 
-        frame->m_strAcqBaseName = g_home.Path() + "/run";
-        frame->m_nDuration = 60;
+        CAcquisitionPlan plan = frame->Station().Plan();
+        plan.m_strAcqBaseName = g_home.Path() + "/run";
+        plan.m_nDuration = 60;
+        frame->Station().SetPlan(plan, std::time(nullptr));
         frame->OnCommand(Command::StartAcquisition);
-        QVERIFY(frame->m_bAcqRunning);
+        QVERIFY(frame->Station().IsAcquiring());
         QTRY_COMPARE_WITH_TIMEOUT(Value(Page(port), "kelvarin_acquisition_running"), 1.0, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(Value(Page(port), "kelvarin_acquisition_lines_total") >= 2.0,
                                  10000);
