@@ -74,9 +74,11 @@ private slots:
     }
 
     void startUpDetectsAndAssignsInListOrder() {
+        // Reached through stable links, as a lab would: the lost panes below try their links,
+        // never a pseudo-terminal that the system may give to another test's meter meanwhile.
         CSimulatorSet meters;
         std::string error;
-        QVERIFY(meters.Start(3, error));
+        QVERIFY(meters.Start(3, error, g_home.Path()));
         const auto serial = [&](size_t i) {
             return meters.Meter(i).Profile().serialReply.substr(4);
         };
@@ -95,9 +97,9 @@ private slots:
         m_messages.clear();
         // A port without a meter between them takes no position.
         qputenv("KELVARIN_PORTS",
-                QByteArray::fromStdString(meters.Meter(0).PortPath() +
-                                          ":/dev/kv-none:" + meters.Meter(1).PortPath() + ":" +
-                                          meters.Meter(2).PortPath()));
+                QByteArray::fromStdString(meters.Meter(0).StablePath() +
+                                          ":/dev/kv-none:" + meters.Meter(1).StablePath() + ":" +
+                                          meters.Meter(2).StablePath()));
         auto owned = std::make_unique<CMainFrame>();
         CMainFrame& frame = *owned;
         frame.resize(1000, 700);
@@ -149,7 +151,7 @@ private slots:
             meters.Meter(i).Replug(600000);
         QTRY_VERIFY_WITH_TIMEOUT(frame.GetView(0)->IsLost() && frame.GetView(1)->IsLost() &&
                                      frame.GetView(2)->IsLost(),
-                                 2000);
+                                 30000);
         QTRY_COMPARE(frame.StatusPane()->text(), QStringLiteral("Disconnected"));
         AcceptAutoDetection();
         frame.OnCommand(Command::AutoDetection);
@@ -270,7 +272,7 @@ private slots:
             QStringList{QString::fromStdString(
                 "No detector was connected during the acquisition window from " + local(now) +
                 " to " + local(now + 1) + ": nothing was recorded")},
-            5000);
+            30000);
         QVERIFY(!frame.Station().IsStartPending());
         QVERIFY(!frame.Station().IsAcquiring());
     }

@@ -314,7 +314,15 @@ private slots:
         auto frame = StartWindow(commandLine);
         qunsetenv("KELVARIN_PORTS");
         QVERIFY(!QTest::currentTestFailed());
-        QTRY_VERIFY_WITH_TIMEOUT(frame->GetChannel(0).ReadingCount() > 0, 15000);
+        const bool read =
+            QTest::qWaitFor([&] { return frame->GetChannel(0).ReadingCount() > 0; }, 15000);
+        std::string told; // what the list and the meter saw, when it did not read
+        for (const CChannelConfig& row : frame->m_dlgAutoDetect.m_pConfigs)
+            told += "row " + row.m_strPort + " [" + row.m_strName + "] [" + row.m_strSerial + "]; ";
+        for (const ReceivedByte& b : meter.ReceivedBytes())
+            told += b.byte;
+        told += "; state " + std::to_string(static_cast<int>(frame->GetChannel(0).State()));
+        QVERIFY2(read, told.c_str());
         const int port = frame->MetricsServer().Port();
         const std::string labels = "{position=\"1\",serial=\"KV7001\",title=\"Position_1\"}";
         std::string page = Page(port);
