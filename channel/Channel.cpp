@@ -99,13 +99,15 @@ void CChannel::Tell(ChannelEvent event, const std::string& detail) {
 
 // Requests.
 
+void CChannel::TakeRecord(const CChannelConfig& config, bool showLevels) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_config = config;
+    if (showLevels)
+        ShowLevelsLocked();
+}
+
 void CChannel::RequestConnect(const CChannelConfig& config, bool showLevels, Done done) {
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_config = config;
-        if (showLevels)
-            ShowLevelsLocked();
-    }
+    TakeRecord(config, showLevels);
     Request request;
     request.kind = Request::Kind::Connect;
     request.port = config.m_strPort;
@@ -115,11 +117,7 @@ void CChannel::RequestConnect(const CChannelConfig& config, bool showLevels, Don
 }
 
 void CChannel::RequestConfigure(const CChannelConfig& config, Done done) {
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_config = config;
-        ShowLevelsLocked();
-    }
+    TakeRecord(config, true);
     // Each request sends the settings it was made with.
     Request request;
     request.kind = Request::Kind::Configure;

@@ -182,6 +182,8 @@ private:
     };
 
     void Post(Request request);
+    // The record, at once (the pane shows it), with its level lines when `showLevels`.
+    void TakeRecord(const CChannelConfig& config, bool showLevels);
     void WorkerProc();
     // Sleeps until a request, the next read of a streaming meter or the next try of a lost one.
     void WaitForWork();

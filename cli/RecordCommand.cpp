@@ -26,14 +26,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kPollMs = 20;
 
-std::string LocalTimeText(std::time_t t) {
-    std::tm local{};
-    localtime_r(&t, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
-
 // The one-line progress of a terminal: what has been written and what is left.
 class CProgress {
 public:
@@ -126,7 +118,7 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
     plan.m_timeAcqEnd = options.end;
     if (options.byTime && !ScheduleByTimeWindow(std::time(nullptr), options.start, options.end)) {
         std::fprintf(err, "The time window ended at %s: nothing to record\n",
-                     LocalTimeText(options.end).c_str());
+                     LocalDateTimeText(options.end).c_str());
         return kFailure;
     }
     station.SetPlan(plan, std::time(nullptr));
@@ -187,7 +179,7 @@ int Record(const RecordOptions& options, const std::atomic<bool>& stop, FILE* ou
             break;
         }
         if (file.empty()) {
-            progress.Show("waiting for the start at " + LocalTimeText(options.start));
+            progress.Show("waiting for the start at " + LocalDateTimeText(options.start));
         } else {
             const long long left = options.byTime
                                        ? static_cast<long long>(options.end - std::time(nullptr))

@@ -39,3 +39,11 @@ bool LocalTimeFromFields(int year, int month, int day, int hour, int minute, int
         t = late;
     return true;
 }
+
+std::string LocalDateTimeText(std::time_t t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[32];
+    const size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return std::string(text, n);
+}

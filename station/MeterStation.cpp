@@ -1,19 +1,9 @@
 #include "station/MeterStation.h"
 
+#include "link/LocalTime.h"
+
 #include <algorithm>
 #include <condition_variable>
-
-namespace {
-
-std::string LocalTimeText(std::time_t t) {
-    std::tm local{};
-    localtime_r(&t, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
-
-} // namespace
 
 CMeterStation::CMeterStation(OnEvent onEvent) : m_onEvent(std::move(onEvent)) {
     std::vector<MeteredChannel> shown;
@@ -213,8 +203,8 @@ std::vector<StationNews> CMeterStation::Tick(std::time_t now) {
         m_bStartPending = false;
         news.push_back({StationNews::Kind::WindowMissed, std::string(),
                         "No detector was connected during the acquisition window from " +
-                            LocalTimeText(m_plan.m_timeAcqStart) + " to " +
-                            LocalTimeText(m_plan.m_timeAcqEnd) + ": nothing was recorded"});
+                            LocalDateTimeText(m_plan.m_timeAcqStart) + " to " +
+                            LocalDateTimeText(m_plan.m_timeAcqEnd) + ": nothing was recorded"});
     }
     return news;
 }

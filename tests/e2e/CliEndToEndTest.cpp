@@ -4,6 +4,7 @@
 #include "acquisition/AcquisitionReader.h"
 #include "detectors/ChannelConfig.h"
 #include "detectors/ChannelConfigFile.h"
+#include "link/LocalTime.h"
 #include "link/NumberText.h"
 #include "render/StatisticsTable.h"
 #include "render/ValueFormat.h"
@@ -484,14 +485,6 @@ TEST(CliRecord, AnUnpluggedMeterHoldsItsColumnThenRecordsAgain) {
 
 namespace {
 
-std::string LocalDateTime(std::time_t t) {
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-    return text;
-}
-
 // A window by time whose only meter is lost before it starts and until after it has ended:
 // nothing is recorded, and record says so and exits 1 (it used to record one line once the
 // meter came back, and call it completed).
@@ -504,7 +497,7 @@ TEST(CliRecord, AWindowThatEndsWithItsMeterLostIsNotRecorded) {
     ASSERT_TRUE(meter.Start(error)) << error;
     const std::time_t start = std::time(nullptr) + 8; // binding takes well under a second
     Subprocess record({kCli, "record", "--prefix", home.Path() + "/unseen", "--start",
-                       LocalDateTime(start), "--end", LocalDateTime(start + 1),
+                       LocalDateTimeText(start), "--end", LocalDateTimeText(start + 1),
                        meter.StablePath()});
     ASSERT_TRUE(WaitUntil([&] { return meter.IsStreaming(); }, std::chrono::milliseconds(15000)));
     meter.Replug(15000);
@@ -512,7 +505,7 @@ TEST(CliRecord, AWindowThatEndsWithItsMeterLostIsNotRecorded) {
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("No detector was connected during the acquisition window from " +
-                         LocalDateTime(start) + " to " + LocalDateTime(start + 1) +
+                         LocalDateTimeText(start) + " to " + LocalDateTimeText(start + 1) +
                          ": nothing was recorded\n"),
               std::string::npos)
         << r.err;

@@ -7,6 +7,7 @@
 #include "detectors/ChannelConfigFile.h"
 #include "gui/MessageBox.h"
 #include "link/ComAccess.h"
+#include "link/LocalTime.h"
 #include "res/CommandIds.h"
 #include "sim/MeterSimulator.h"
 #include "support/ModalDialogs.h"
@@ -260,18 +261,12 @@ private slots:
         plan.m_timeAcqEnd = now + 1;
         frame.Station().SetPlan(plan, now);
         QVERIFY(frame.Station().IsStartPending());
-        const auto local = [](std::time_t t) {
-            std::tm tm{};
-            localtime_r(&t, &tm);
-            char text[32];
-            std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-            return std::string(text);
-        };
         QTRY_COMPARE_WITH_TIMEOUT(
             m_messages,
             QStringList{QString::fromStdString(
-                "No detector was connected during the acquisition window from " + local(now) +
-                " to " + local(now + 1) + ": nothing was recorded")},
+                "No detector was connected during the acquisition window from " +
+                LocalDateTimeText(now) + " to " + LocalDateTimeText(now + 1) +
+                ": nothing was recorded")},
             30000);
         QVERIFY(!frame.Station().IsStartPending());
         QVERIFY(!frame.Station().IsAcquiring());
