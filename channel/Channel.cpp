@@ -237,6 +237,10 @@ void CChannel::ReadOnce() {
     if (m_link.ReadStream(gain, offset, [this](float value) { OnNewValue(value); }) !=
         LinkEvent::Lost)
         return;
+    TellLost();
+}
+
+void CChannel::TellLost() {
     ForgetReading(); // the value stays on show, greyed; nothing of it is live any more
     Touch();
     Tell(ChannelEvent::Lost, m_link.LossReason().Text());
@@ -286,9 +290,11 @@ void CChannel::ForgetReading() {
     m_nLastReadingMs.store(0);
 }
 
-void CChannel::StartAnew() {
+void CChannel::StartAnew(bool otherMeter) {
     ForgetReading();
     m_fValue.store(0.0f);
+    if (otherMeter)
+        m_fHeld.store(0.0f); // nothing of the meter before is recorded for this one
     m_bAlarm.store(false);
     Touch();
 }
@@ -296,11 +302,8 @@ void CChannel::StartAnew() {
 void CChannel::LoseOnWriteFailure(const CExchangePacer& pacer) {
     if (pacer.IsCut())
         return; // cut short by a close: no failure of the meter
-    if (m_link.SetLost(m_port.LastError())) {
-        ForgetReading();
-        Touch();
-        Tell(ChannelEvent::Lost, m_link.LossReason().Text());
-    }
+    if (m_link.SetLost(m_port.LastError()))
+        TellLost();
 }
 
 std::vector<std::string> CChannel::TakeFailures() {
@@ -351,15 +354,19 @@ CChannel::Outcome CChannel::Connect(const Request& request) {
     if (pacer.IsCut())
         return CutOutcome(); // the close that cut it stops the meter and closes the port
     ResetGraph();
-    StartAnew();
-    m_fHeld.store(0.0f); // another meter: nothing of the one before is recorded for it
+    StartAnew(true);
     Outcome outcome;
     outcome.openedAt = std::chrono::steady_clock::now();
     const bool started = Protocol::ApplyWavelengthAndStart(m_port, request.wavelength, pacer);
+    return Started(request.port, started, pacer, outcome);
+}
+
+CChannel::Outcome CChannel::Started(const std::string& portName, bool started,
+                                    const CExchangePacer& pacer, const Outcome& outcome) {
     if (pacer.IsCut())
-        return CutOutcome();
+        return CutOutcome(); // the close that cut it stops the meter and closes the port
     // Connected first, so that a refused command makes it lost (tried again every 2 s).
-    m_link.SetConnected(request.port);
+    m_link.SetConnected(portName);
     m_nextRead = std::chrono::steady_clock::now();
     if (!started)
         LoseOnWriteFailure(pacer);
@@ -389,16 +396,9 @@ CChannel::Outcome CChannel::Identify(const Request& request) {
         m_config.m_strName = name;
         m_config.m_strSerial = serial;
     }
-    StartAnew();
-    m_fHeld.store(0.0f);
+    StartAnew(true);
     const bool started = identified && Protocol::StartStream(m_port, pacer);
-    if (pacer.IsCut())
-        return CutOutcome();
-    m_link.SetConnected(request.port);
-    m_nextRead = std::chrono::steady_clock::now();
-    if (!started)
-        LoseOnWriteFailure(pacer);
-    return Outcome{};
+    return Started(request.port, started, pacer, Outcome{});
 }
 
 void CChannel::Close() {

@@ -197,8 +197,10 @@ private:
     void ShowLevelsLocked();
     // A meter lost: no reading of it is live (its value stays, for the lost pane).
     void ForgetReading();
-    // A new meter, or the same one back: no reading yet, no value, no alarm.
-    void StartAnew();
+    // A new meter (`otherMeter`), or the same one back: no reading yet, no value, no alarm.
+    void StartAnew(bool otherMeter = false);
+    // The link was lost: its reading forgotten, the loss told.
+    void TellLost();
     // Worker: a command the connected meter refused makes the link lost, as a failed read does.
     void LoseOnWriteFailure(const CExchangePacer& pacer);
 
@@ -207,6 +209,10 @@ private:
     Outcome Connect(const Request& request);
     Outcome Configure(const Request& request);
     Outcome Identify(const Request& request);
+    // The end of a connect or identify: connected unless cut short, then lost if the meter
+    // refused its start.
+    Outcome Started(const std::string& portName, bool started, const CExchangePacer& pacer,
+                    const Outcome& outcome);
     void Close();
 
     ComAccess m_port;
