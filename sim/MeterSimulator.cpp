@@ -242,7 +242,7 @@ std::string CMeterSimulator::StablePath() const {
 }
 
 bool CMeterSimulator::PointLink(const std::string& target, std::string& error) {
-    // A new link renamed over the old one: whoever opens the path finds either port, never none.
+    // A new link renamed over the old one, so that it never names a half-made path.
     const std::string temporary = m_linkPath + ".new";
     ::unlink(temporary.c_str());
     if (::symlink(target.c_str(), temporary.c_str()) != 0) {
@@ -267,6 +267,11 @@ void CMeterSimulator::BeginReplug(int downMs) {
     std::string error;
     if (m_nextMaster < 0 && !OpenPty(m_nextMaster, m_nextPath, error))
         m_nextMaster = -1; // no new port: the meter stays unplugged
+    // While it is out its link is gone, as the system removes an unplugged adapter's: the old
+    // number is free once the port closes and may be another meter's (another test's) by the
+    // time someone retries the link.
+    if (!m_linkPath.empty())
+        ::unlink(m_linkPath.c_str());
     CloseMaster();
     m_streaming = false;
     m_reader = CMeterCommandReader();

@@ -80,8 +80,8 @@ public:
 
     void SetFault(MeterFault fault);
     // The cable pulled and plugged in again: the port hangs up now and, `downMs` later, the meter
-    // is back on a new pseudo-terminal (the link follows it), stopped and at its power-on
-    // wavelength and anticipation, as a meter that was switched off.
+    // is back on a new pseudo-terminal (the link is gone meanwhile and then names it), stopped
+    // and at its power-on wavelength and anticipation, as a meter that was switched off.
     void Replug(int downMs);
     // Re-plugs completed since Start.
     int ReplugCount() const { return m_replugs.load(); }

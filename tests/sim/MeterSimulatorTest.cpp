@@ -238,7 +238,10 @@ TEST(MeterSimulator, ReplugHangsUpAndComesBackOnANewPortThroughItsLink) {
     SlavePort port(link);
     port.WriteSlowly("*PWC 1550*CAU");
     EXPECT_NE(port.ReadLine(), "");
-    meter.Replug(300);
+    meter.Replug(1000);
+    // Out: no link, so nobody reaches another meter on the freed number through it.
+    EXPECT_TRUE(WaitUntil([&] { return access(link.c_str(), F_OK) != 0; }));
+    EXPECT_EQ(meter.ReplugCount(), 0);
     char byte;
     EXPECT_TRUE(WaitUntil([&] {
         pollfd pfd{port.Fd(), POLLIN, 0};
