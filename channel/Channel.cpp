@@ -20,12 +20,6 @@ int64_t SteadyMs() {
         .count();
 }
 
-int MsUntil(std::chrono::steady_clock::time_point when) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(when - std::chrono::steady_clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
 } // namespace
 
 CChannel::CChannel() : m_dwStartTicks(TickCount()) {
@@ -175,8 +169,8 @@ void CChannel::WaitForWork() {
     case LinkState::Connected:
         // A streaming meter is read in batches: what it sends in the next 50 ms waits in the
         // driver. After that, the port itself wakes the worker; a silent meter costs nothing.
-        if (const int pause = MsUntil(m_nextRead); pause > 0)
-            m_wake.Wait(pause);
+        if (std::chrono::steady_clock::now() < m_nextRead)
+            m_wake.WaitUntil(m_nextRead);
         else if (m_port.WaitForInput(m_wake.Fd(), -1) == ComAccess::Wait::Readable)
             ReadOnce();
         else
@@ -227,7 +221,11 @@ void CChannel::Carry(const Request& request) {
 }
 
 void CChannel::ReadOnce() {
-    m_nextRead = std::chrono::steady_clock::now() + kPollPeriod;
+    // Every channel's batches fall on the same 50 ms steps of the clock, so that the workers of
+    // a bench wake together on one timer interrupt rather than each on its own.
+    using Clock = std::chrono::steady_clock;
+    constexpr Clock::duration step = kPollPeriod;
+    m_nextRead = Clock::time_point((Clock::now().time_since_epoch() / step + 1) * step);
     float gain, offset;
     {
         std::lock_guard<std::mutex> guard(m_lock);

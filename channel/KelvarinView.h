@@ -96,7 +96,7 @@ protected:
 
 private:
     void OnRepaintTick();
-    void RenderInto(QImage& image);
+    void RenderWith(QPainter& painter);
     void PaintRealTime(QPainter& painter, float value, const QColor& color);
     void PaintStatistics(QPainter& painter, float value, const QColor& color);
     void PaintGraphic(QPainter& painter, float value, const QColor& color);
@@ -121,7 +121,6 @@ private:
                    alarm == other.alarm && state == other.state && silent == other.silent;
         }
     } m_shown;
-    QImage m_paintBuffer;
     FontSpec m_valueFontSpec;
     FontSpec m_statsFontSpec;
     QFont m_fontValue;

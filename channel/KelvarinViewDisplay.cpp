@@ -63,19 +63,19 @@ void CKelvarinView::resizeEvent(QResizeEvent* event) {
 
 QImage CKelvarinView::Render() {
     QImage image(size(), QImage::Format_RGB32);
-    RenderInto(image);
+    QPainter painter(&image);
+    RenderWith(painter);
     return image;
 }
 
-void CKelvarinView::RenderInto(QImage& image) {
+void CKelvarinView::RenderWith(QPainter& painter) {
     // One read of the value, the alarm, the link and the record for the whole paint.
     const float value = m_channel.Value();
     const PaneState pane = State();
     const CChannelConfig config = m_channel.Config();
     // Neither a lost or silent meter's last value nor the zero of one not read yet is live.
     const QColor color = pane.live ? (m_channel.Alarm() ? kRed : kBlack) : kGrey;
-    image.fill(Qt::white);
-    QPainter painter(&image);
+    painter.fillRect(rect(), Qt::white);
     painter.setPen(kBlack);
     switch (m_nDisplayMode) {
     case RealTime:
@@ -130,12 +130,11 @@ void CKelvarinView::PaintFoot(QPainter& painter, const QString& text) {
 }
 
 void CKelvarinView::paintEvent(QPaintEvent*) {
-    // The off-screen image is kept between paints: a fresh one of this size per paint would
-    // cost the system a new mapping and its page faults three times a second per pane.
-    if (m_paintBuffer.size() != size())
-        m_paintBuffer = QImage(size(), QImage::Format_RGB32);
-    RenderInto(m_paintBuffer);
-    QPainter(this).drawImage(0, 0, m_paintBuffer);
+    // Painted straight into the window's buffer, which is itself off screen and shown in one
+    // transfer: the pane never flickers, and no image of its own is copied in three times a
+    // second.
+    QPainter painter(this);
+    RenderWith(painter);
 }
 
 void CKelvarinView::PaintRealTime(QPainter& painter, float value, const QColor& color) {

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <time.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <sys/eventfd.h>
@@ -58,5 +59,17 @@ void CWakeDescriptor::Drain() {
 void CWakeDescriptor::Wait(int timeoutMs) {
     pollfd fd{m_read, POLLIN, 0};
     if (::poll(&fd, 1, timeoutMs) > 0)
+        Drain();
+}
+
+void CWakeDescriptor::WaitUntil(std::chrono::steady_clock::time_point when) {
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        when - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+        return;
+    const timespec timeout{static_cast<time_t>(left.count() / 1000000000),
+                           static_cast<long>(left.count() % 1000000000)};
+    pollfd fd{m_read, POLLIN, 0};
+    if (::ppoll(&fd, 1, &timeout, nullptr) > 0)
         Drain();
 }

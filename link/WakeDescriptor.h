@@ -2,6 +2,8 @@
 // A descriptor another thread makes readable to wake a thread that waits in poll() on it beside
 // a port: a request is taken at once, and a thread with nothing to do sleeps with no timer.
 
+#include <chrono>
+
 class CWakeDescriptor {
 public:
     CWakeDescriptor();
@@ -17,6 +19,9 @@ public:
     void Drain();
     // Sleeps until woken (the wake-ups are then taken) or `timeoutMs` has passed (-1: no limit).
     void Wait(int timeoutMs);
+    // The same, until `when` to the microsecond rather than a whole number of milliseconds from
+    // now: threads that wait for the same instant are woken by one timer interrupt.
+    void WaitUntil(std::chrono::steady_clock::time_point when);
 
 private:
     int m_read = -1;

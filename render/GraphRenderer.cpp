@@ -4,11 +4,14 @@
 #include "render/ValueFormat.h"
 
 #include <QFontMetrics>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPen>
 
 #include <cfloat>
 #include <climits>
+#include <cmath>
+#include <optional>
 
 namespace {
 
@@ -36,11 +39,21 @@ void LineTo(QPainter& painter, int x1, int y1, int x2, int y2) {
 // column holding thousands of samples thus costs one span, and the lines between columns are
 // drawn as they are. The pixels are written into the image directly: a long series paints
 // hundreds of thousands of them per picture.
+// Where the curve's pixels go: a 32-bit image, the pane's origin in it and the pixels that may be
+// written (a pane painted into the window's buffer writes only inside what it repaints).
+struct CCurveTarget {
+    QImage* image = nullptr;
+    QPoint origin;
+    QRect clip;
+};
+
 class CCurvePixels {
 public:
-    CCurvePixels(QImage& image, QRgb colour)
-        : m_bits(image.bits()), m_stride(image.bytesPerLine()), m_width(image.width()),
-          m_height(image.height()), m_colour(colour) {}
+    CCurvePixels(const CCurveTarget& target, QRgb colour)
+        : m_bits(target.image->bits()), m_stride(target.image->bytesPerLine()),
+          m_dx(target.origin.x()), m_dy(target.origin.y()), m_left(target.clip.left()),
+          m_top(target.clip.top()), m_right(target.clip.right()), m_bottom(target.clip.bottom()),
+          m_colour(colour) {}
 
     void Line(int x0, int y0, int x1, int y1) {
         if (x0 == x1) {
@@ -70,10 +83,11 @@ public:
     }
 
     void Span(int x, int y0, int y1) {
-        if (x < 0 || x >= m_width)
+        x += m_dx;
+        if (x < m_left || x > m_right)
             return;
-        const int top = std::max(0, std::min(y0, y1));
-        const int bottom = std::min(m_height - 1, std::max(y0, y1));
+        const int top = std::max(m_top, std::min(y0, y1) + m_dy);
+        const int bottom = std::min(m_bottom, std::max(y0, y1) + m_dy);
         uchar* pixel = m_bits + static_cast<qsizetype>(top) * m_stride + x * 4;
         for (int y = top; y <= bottom; ++y, pixel += m_stride)
             *reinterpret_cast<QRgb*>(pixel) = m_colour;
@@ -81,15 +95,17 @@ public:
 
 private:
     void Plot(int x, int y) {
-        if (x >= 0 && y >= 0 && x < m_width && y < m_height)
+        x += m_dx;
+        y += m_dy;
+        if (x >= m_left && y >= m_top && x <= m_right && y <= m_bottom)
             *reinterpret_cast<QRgb*>(m_bits + static_cast<qsizetype>(y) * m_stride + x * 4) =
                 m_colour;
     }
 
     uchar* m_bits;
     qsizetype m_stride;
-    int m_width;
-    int m_height;
+    int m_dx, m_dy;
+    int m_left, m_top, m_right, m_bottom; // inclusive
     QRgb m_colour;
 };
 
@@ -137,19 +153,35 @@ private:
     int m_last = 0, m_low = 0, m_high = 0;
 };
 
-// Pixels can be written directly into a 32-bit image painted without transformation or clip;
-// anything else is drawn by the painter.
-QImage* DirectImage(QPainter& painter) {
-    QPaintDevice* device = painter.device();
-    if (!device || device->devType() != QInternal::Image || painter.hasClipping() ||
-        !painter.deviceTransform().isIdentity())
-        return nullptr;
+// Pixels can be written directly into the 32-bit image a painter paints into, the pane's own
+// image or the window's buffer a pane paints into (moved by the pane's place in the window,
+// clipped to the one rectangle being repainted); anything else (a scale, a clip of several
+// rectangles, the painter's own clip) is drawn by the painter.
+std::optional<CCurveTarget> DirectTarget(QPainter& painter) {
+    QPaintEngine* engine = painter.paintEngine();
+    QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
+    if (!device || device->devType() != QInternal::Image || painter.hasClipping())
+        return std::nullopt;
+    const QTransform& transform = painter.deviceTransform();
+    if (transform.type() > QTransform::TxTranslate ||
+        transform.dx() != std::floor(transform.dx()) ||
+        transform.dy() != std::floor(transform.dy()))
+        return std::nullopt;
     auto* image = static_cast<QImage*>(device);
     const QImage::Format format = image->format();
+    if (!image->isDetached()) // bits() would write into a copy
+        return std::nullopt;
     if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
         format != QImage::Format_ARGB32_Premultiplied)
-        return nullptr;
-    return image;
+        return std::nullopt;
+    QRect clip = image->rect();
+    const QRegion system = engine->systemClip();
+    if (system.rectCount() > 1)
+        return std::nullopt;
+    if (system.rectCount() == 1)
+        clip &= system.boundingRect();
+    return CCurveTarget{
+        image, QPoint(static_cast<int>(transform.dx()), static_cast<int>(transform.dy())), clip};
 }
 
 // Samples in time order fall into the columns in order, so each column's samples are found by
@@ -286,21 +318,23 @@ void CGraphRenderer::DrawCurve(QPainter& painter) {
 
     m_ptCursor = CPlotPoint{0, 0};
     const int startRow = CurveStartRow(m_points[first].fValue, m_fYMin, m_fYMax, r);
-    QImage* image = DirectImage(painter);
+    std::optional<CCurveTarget> target = DirectTarget(painter);
+    const bool direct = target.has_value();
     QImage fallback;
-    if (!image) {
+    if (!direct) {
         // Drawn into a transparent image of the painter's device size, then painted over it.
         fallback = QImage(painter.device()->width(), painter.device()->height(),
                           QImage::Format_ARGB32_Premultiplied);
         fallback.fill(Qt::transparent);
+        target = CCurveTarget{&fallback, QPoint(), fallback.rect()};
     }
-    CCurvePixels pixels(image ? *image : fallback, kCurveColour.rgb());
+    CCurvePixels pixels(*target, kCurveColour.rgb());
     CCurveLines lines(pixels, m_bReduceColumns);
     lines.Add(r.left, startRow);
     if (m_bReduceColumns && m_nCursorX < r.left &&
         DrawByColumns(*this, lines, first, last, firstTime, span)) {
         lines.Flush();
-        if (!image)
+        if (!direct)
             painter.drawImage(QPoint(0, 0), fallback);
         return;
     }
@@ -319,7 +353,7 @@ void CGraphRenderer::DrawCurve(QPainter& painter) {
         lines.Add(x, row);
     }
     lines.Flush();
-    if (!image)
+    if (!direct)
         painter.drawImage(QPoint(0, 0), fallback);
 }
 

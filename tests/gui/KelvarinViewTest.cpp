@@ -18,9 +18,11 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QtTest>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -256,6 +258,48 @@ private slots:
         QVERIFY(!QApplication::activePopupWidget());
         QTest::mouseDClick(&view, Qt::LeftButton, {}, QPoint(400, 300));
         QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    void aPaneInAWindowShowsThePixelsOfItsImage() {
+        // The window paints the pane straight into its own buffer, where the pane sits at an
+        // offset and may be repainted in part: the curve must land where the pane is and only
+        // inside what is repainted.
+        CChannel channel;
+        CChannelConfig config = Record("", "S-WIN");
+        config.m_strTitle = "Window";
+        channel.SetConfig(config);
+        QWidget window;
+        window.resize(700, 500);
+        auto* view = new CKelvarinView(channel, &window);
+        const QRect place(60, 40, 500, 400);
+        view->setGeometry(place);
+        view->OnCommand(Command::GraphicDisplay);
+        for (int i = 0; i < 300; ++i)
+            channel.OnNewValue(1e-3f * (1.0f + 0.5f * std::sin(0.05f * static_cast<float>(i))));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto shown = [&window, &place] {
+            return window.screen()
+                ->grabWindow(window.winId())
+                .toImage()
+                .copy(place)
+                .convertToFormat(QImage::Format_RGB32);
+        };
+        view->repaint();
+        const QImage before = view->Render();
+        QCOMPARE(shown(), before);
+        QVERIFY(CountColour(before, before.rect(), qRgb(0, 0, 255)) > 300);
+
+        // New readings, the left half repainted: left as the pane is now, right as it was.
+        for (int i = 0; i < 300; ++i)
+            channel.OnNewValue(4e-3f * (1.0f + 0.5f * std::cos(0.03f * static_cast<float>(i))));
+        const QRect left(0, 0, 250, 400);
+        view->repaint(left);
+        const QImage after = view->Render();
+        QVERIFY(after.copy(left) != before.copy(left));
+        QCOMPARE(shown().copy(left), after.copy(left));
+        const QRect right(250, 0, 250, 400);
+        QCOMPARE(shown().copy(right), before.copy(right));
     }
 
     void menuCommandsAndCloseRequest() {
