@@ -14,6 +14,7 @@
 // the exporter's cost and nothing of the scraper's.
 //
 //   soak [seconds (600)] [path/to/kelvarin-sim]
+//   QT_QPA_PLATFORM=xcb xvfb-run -a soak ...   (the window on a display server)
 
 #include "acquisition/AcquisitionEngine.h"
 #include "acquisition/AcquisitionReader.h"
@@ -162,7 +163,10 @@ private:
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::max(60, std::atoi(argv[1])) : 600;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Offscreen unless a platform is named: QT_QPA_PLATFORM=xcb under xvfb-run measures the
+    // window as a display server shows it.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
     qputenv("KELVARIN_HOME", home.path().toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toLocal8Bit());

@@ -460,7 +460,9 @@ TEST(CliRecord, AnUnpluggedMeterHoldsItsColumnThenRecordsAgain) {
     EXPECT_NE(r.err.find(port + ": the meter answers again\n"), std::string::npos) << r.err;
     EXPECT_EQ(unplugged.ReplugCount(), 1);
 
-    const CAcquisitionData data = ReadAcquisitionText(ReadFile(Lines(r.out)[0]));
+    const std::string text = ReadFile(Lines(r.out)[0]);
+    SCOPED_TRACE("record said:\n" + r.err + "and wrote:\n" + text); // to tell a second loss
+    const CAcquisitionData data = ReadAcquisitionText(text);
     EXPECT_EQ(data.m_messages, std::vector<std::string>{});
     ASSERT_EQ(data.m_nLines, 11);
     ASSERT_EQ(data.m_nChannels, 2);
