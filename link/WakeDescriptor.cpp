@@ -56,10 +56,17 @@ void CWakeDescriptor::Drain() {
     }
 }
 
-void CWakeDescriptor::Wait(int timeoutMs) {
+void CWakeDescriptor::Sleep(const timespec* timeout) {
     pollfd fd{m_read, POLLIN, 0};
-    if (::poll(&fd, 1, timeoutMs) > 0)
+    if (::ppoll(&fd, 1, timeout, nullptr) > 0)
         Drain();
+}
+
+void CWakeDescriptor::Wait(int timeoutMs) {
+    if (timeoutMs < 0)
+        return Sleep(nullptr);
+    const timespec timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
+    Sleep(&timeout);
 }
 
 void CWakeDescriptor::WaitUntil(std::chrono::steady_clock::time_point when) {
@@ -69,7 +76,5 @@ void CWakeDescriptor::WaitUntil(std::chrono::steady_clock::time_point when) {
         return;
     const timespec timeout{static_cast<time_t>(left.count() / 1000000000),
                            static_cast<long>(left.count() % 1000000000)};
-    pollfd fd{m_read, POLLIN, 0};
-    if (::ppoll(&fd, 1, &timeout, nullptr) > 0)
-        Drain();
+    Sleep(&timeout);
 }

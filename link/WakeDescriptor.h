@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+struct timespec;
+
 class CWakeDescriptor {
 public:
     CWakeDescriptor();
@@ -24,6 +26,8 @@ public:
     void WaitUntil(std::chrono::steady_clock::time_point when);
 
 private:
+    void Sleep(const timespec* timeout); // nullptr: no limit
+
     int m_read = -1;
     int m_write = -1; // the same as m_read for an eventfd
 };

@@ -32,13 +32,6 @@ void LineTo(QPainter& painter, int x1, int y1, int x2, int y2) {
         painter.drawLine(x1, y1, x2 > x1 ? x2 - 1 : x2 + 1, y2);
 }
 
-// The curve's pixels, by one rule that composes: a line paints every pixel from its start to its
-// end, both included (a vertical one, its rows from the higher to the lower). So the lines
-// between the samples of one pixel column together paint that column from its highest row to
-// its lowest, whatever their order; drawn as that one span, they paint exactly the same. A
-// column holding thousands of samples thus costs one span, and the lines between columns are
-// drawn as they are. The pixels are written into the image directly: a long series paints
-// hundreds of thousands of them per picture.
 // Where the curve's pixels go: a 32-bit image, the pane's origin in it and the pixels that may be
 // written (a pane painted into the window's buffer writes only inside what it repaints).
 struct CCurveTarget {
@@ -47,6 +40,13 @@ struct CCurveTarget {
     QRect clip;
 };
 
+// The curve's pixels, by one rule that composes: a line paints every pixel from its start to its
+// end, both included (a vertical one, its rows from the higher to the lower). So the lines
+// between the samples of one pixel column together paint that column from its highest row to
+// its lowest, whatever their order; drawn as that one span, they paint exactly the same. A
+// column holding thousands of samples thus costs one span, and the lines between columns are
+// drawn as they are. The pixels are written into the image directly: a long series paints
+// hundreds of thousands of them per picture.
 class CCurvePixels {
 public:
     CCurvePixels(const CCurveTarget& target, QRgb colour)
