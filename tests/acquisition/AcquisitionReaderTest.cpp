@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 
 namespace {
 
@@ -84,8 +85,10 @@ TEST(AcquisitionReader, WhatTheWriterWroteReadsBackTheSame) {
     }
 }
 
-TEST(AcquisitionReader, NamesAreTheFieldsOfTheirLine) {
-    // Blanks and a leading '-' belong to the names; the data are read by N columns.
+// The names are the fields of line 2, and the data are read by N columns whatever the names, the
+// line breaks and the width of the fields.
+TEST(AcquisitionReader, NamesAreTheFieldsOfTheirLineAndDataAreReadByTheCount) {
+    // Blanks and a leading '-' belong to the names.
     CAcquisitionData data = ReadAcquisitionText(Header("3", "\tLaser A\t-Amp\tOut\t") +
                                                 "25/03/2011-14:05:09\t1\t2\t3\t\r\n"
                                                 "25/03/2011-14:05:10\t4\t5\t6\t\r\n");
@@ -120,12 +123,10 @@ TEST(AcquisitionReader, NamesAreTheFieldsOfTheirLine) {
     EXPECT_EQ(data.m_messages, Messages{});
     EXPECT_EQ(data.m_nLines, 2);
     EXPECT_EQ(Values(data.m_series[7]), (std::vector<float>{8, 8}));
-}
 
-TEST(AcquisitionReader, TimestampsOnlyAndEmptyLinesAnywhere) {
-    CAcquisitionData data =
-        ReadAcquisitionText(Header("0", "\t", true) + "25/03/2011-14:05:09\t\r\n\r\n\r\n"
-                                                      "25/03/2011-14:05:10\t\r\n");
+    // No column: timestamps only, with empty lines anywhere.
+    data = ReadAcquisitionText(Header("0", "\t", true) + "25/03/2011-14:05:09\t\r\n\r\n\r\n"
+                                                         "25/03/2011-14:05:10\t\r\n");
     EXPECT_EQ(data.m_messages, Messages{});
     EXPECT_EQ(data.m_nLines, 2);
     for (const auto& series : data.m_series)
@@ -142,7 +143,9 @@ TEST(AcquisitionReader, TimestampsOnlyAndEmptyLinesAnywhere) {
     EXPECT_EQ(data.m_timeStart, t);
 }
 
-TEST(AcquisitionReader, ALostColumnStopsTheLoadAtTheShiftedDate) {
+// A bad date or value, or a lost column, stops the load; the message names the word, and the
+// points before it stay.
+TEST(AcquisitionReader, BadDatesBadValuesAndALostColumnStopTheLoadAndSayWhere) {
     // The channel B dropped out after the first line (as files of old did): the day of the next
     // timestamp is read as its value, and the rest of that word as the next timestamp.
     const std::string text = Header("2", "\tA\tB\t") + "25/03/2011-14:05:09\t1\t2\t\r\n" +
@@ -155,9 +158,7 @@ TEST(AcquisitionReader, ALostColumnStopsTheLoadAtTheShiftedDate) {
     const CAcquisitionData pieces = ReadAcquisitionText(text, CReadPlan{1, 5, 0});
     EXPECT_EQ(pieces.m_messages, data.m_messages);
     EXPECT_EQ(Values(pieces.m_series[1]), Values(data.m_series[1]));
-}
 
-TEST(AcquisitionReader, BadDatesAndBadValuesStopTheLoadAndSayWhere) {
     for (const char* date : {"25/03/1899-14:05:09", "25/13/2011-14:05:09", "32/03/2011-14:05:09",
                              "00/03/2011-14:05:09", "25/03/2011-24:00:00", "25/03/2011-14:60:09",
                              "25/03/2011-14:05:60", "25/03/2011-14:05", "25.03.2011-14:05:09",
@@ -251,31 +252,11 @@ TEST(AcquisitionReader, ReadingsAreTheNearestFloatWhateverTheirForm) {
             ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << word << " " << got << " " << want;
         }
     };
-    for (const char* word : {"0",
-                             "-0",
-                             "+1",
-                             "1e",
-                             "1e+",
-                             "1e-x",
-                             ".5",
-                             "5.",
-                             "-.",
-                             ".",
-                             "00012",
-                             "1.2.3",
-                             "1.5e-005",
-                             "1.5E+2",
-                             "16777217",
-                             "16777219",
-                             "0.1",
-                             "3.4028235e38",
-                             "1e-38",
-                             "1.4e-45",
-                             "123456789012345678901234",
-                             "0.000000000000000000000000001",
-                             "7e22",
-                             "9e-23",
-                             "1,5"})
+    // Every form a word may take, each alone; then random ones.
+    std::istringstream words("0 -0 +1 1e 1e+ 1e-x .5 5. -. . 00012 1.2.3 1.5e-005 1.5E+2 16777217 "
+                             "16777219 0.1 3.4028235e38 1e-38 1.4e-45 123456789012345678901234 "
+                             "0.000000000000000000000000001 7e22 9e-23 1,5");
+    for (std::string word; words >> word;)
         check(word);
     std::mt19937 random(11);
     std::uniform_int_distribution<int> digits(1, 12), exponent(-40, 38), form(0, 3);

@@ -47,9 +47,11 @@ long long MsSince(Clock::time_point start) {
 
 // Connecting: the request returns at once with the channel bound; the worker opens, waits
 // 400 ms, sends the wavelength, 200 ms, starts the stream; readings are calibrated by the record
-// and lines that are not numbers leave no trace.
-TEST(Channel, ConnectsWithoutWaitingAndCalibratesTheStream) {
-    CMeterSimulator meter(Steady("KC1001"));
+// and lines that are not numbers leave no trace. Configurations asked while the meter streams
+// then run one after the other on the worker, with the meter's pacing, and the stream goes on
+// between them; the caller never waits.
+TEST(Channel, ConnectsAndIsConfiguredWithoutWaitingWhileTheStreamGoesOn) {
+    CMeterSimulator meter(Steady("KC1001", 200));
     std::string error;
     ASSERT_TRUE(meter.Start(error)) << error;
     meter.SetFault(MeterFault::NonNumberLines);
@@ -63,7 +65,6 @@ TEST(Channel, ConnectsWithoutWaitingAndCalibratesTheStream) {
     std::promise<CChannel::Outcome> done;
     channel.RequestConnect(config, true, [&](const CChannel::Outcome& o) { done.set_value(o); });
     EXPECT_TRUE(channel.IsConnecting()) << "the request does not wait for the meter";
-    EXPECT_TRUE(channel.IsBound());
     EXPECT_EQ(channel.Config().m_strTitle, "Head");
 
     const CChannel::Outcome outcome = done.get_future().get();
@@ -72,7 +73,7 @@ TEST(Channel, ConnectsWithoutWaitingAndCalibratesTheStream) {
     channel.EnableStatistics();
     ASSERT_TRUE(WaitUntil([&] { return channel.StatisticsSnapshot().m_nCount >= 5; }));
 
-    const auto bytes = meter.ReceivedBytes();
+    auto bytes = meter.ReceivedBytes();
     ASSERT_GE(bytes.size(), 13u);
     EXPECT_EQ(ReceivedText(meter).substr(0, 13), "*PWC 1064*CAU");
     EXPECT_GE(bytes[9].timeMs - bytes[8].timeMs, 195); // 200 ms between the two commands
@@ -85,6 +86,32 @@ TEST(Channel, ConnectsWithoutWaitingAndCalibratesTheStream) {
     EXPECT_TRUE(graph.m_bShowLevelHigh);
     EXPECT_EQ(graph.m_fLevelHighLine, 1.0f);
     EXPECT_FALSE(channel.Alarm());
+
+    meter.ClearLogs();
+    config = channel.Config();
+    config.m_nWavelength = 1550;
+    config.m_bAnticipation = false;
+    config.m_fLevelHigh = 2e-3f;
+    config.m_fLevelLow = 1e-3f;
+    std::atomic<int> finished{0};
+    channel.RequestConfigure(config, [&](const CChannel::Outcome&) { ++finished; });
+    config.m_nWavelength = 633;
+    config.m_bAnticipation = true;
+    channel.RequestConfigure(config, [&](const CChannel::Outcome&) { ++finished; });
+    EXPECT_EQ(finished, 0) << "neither request waited for its exchange (265 ms each)";
+    // The record and its level lines at once, before the meter has heard anything.
+    EXPECT_EQ(channel.Config().m_nWavelength, 633);
+    EXPECT_EQ(channel.GraphSnapshot().m_fLevelLowLine, 1e-3f);
+
+    ASSERT_TRUE(WaitUntil([&] { return finished == 2; }));
+    EXPECT_EQ(ReceivedText(meter), "*PWC 1550*ANF*PWC  633*ANT");
+    bytes = meter.ReceivedBytes();
+    EXPECT_GE(bytes[9].timeMs - bytes[8].timeMs, 195);
+    EXPECT_EQ(meter.Wavelength(), 633);
+    EXPECT_TRUE(meter.Anticipation());
+    const uint64_t count = channel.ReadingCount();
+    EXPECT_TRUE(WaitUntil([&] { return channel.ReadingCount() > count + 20; }));
+    EXPECT_TRUE(channel.IsConnected());
 }
 
 // A port that does not open leaves the channel unbound, and the failure is told with the port's
@@ -105,49 +132,14 @@ TEST(Channel, APortThatDoesNotOpenLeavesTheChannelUnboundAndSaysWhy) {
     EXPECT_TRUE(channel.TakeFailures().empty()) << "told once";
 }
 
-// Requests made while the meter streams run one after the other on the worker, with the
-// meter's pacing, and the stream goes on between them; the caller never waits.
-TEST(Channel, AConfigurationDuringAStreamKeepsItsPacingAndTheStreamGoesOn) {
-    CMeterSimulator meter(Steady("KC1003", 200));
-    std::string error;
-    ASSERT_TRUE(meter.Start(error)) << error;
-    CChannel channel;
-    std::atomic<bool> connected{false};
-    channel.RequestConnect(Record(meter.PortPath(), "KC1003"), false,
-                           [&](const CChannel::Outcome&) { connected = true; });
-    ASSERT_TRUE(WaitUntil([&] { return channel.ReadingCount() > 20; }));
-    meter.ClearLogs();
-
-    CChannelConfig config = channel.Config();
-    config.m_nWavelength = 1550;
-    config.m_bAnticipation = false;
-    config.m_fLevelHigh = 2e-3f;
-    config.m_fLevelLow = 1e-3f;
-    std::atomic<int> finished{0};
-    channel.RequestConfigure(config, [&](const CChannel::Outcome&) { ++finished; });
-    config.m_nWavelength = 633;
-    config.m_bAnticipation = true;
-    channel.RequestConfigure(config, [&](const CChannel::Outcome&) { ++finished; });
-    EXPECT_EQ(finished, 0) << "neither request waited for its exchange (265 ms each)";
-    // The record and its level lines at once, before the meter has heard anything.
-    EXPECT_EQ(channel.Config().m_nWavelength, 633);
-    EXPECT_EQ(channel.GraphSnapshot().m_fLevelLowLine, 1e-3f);
-
-    ASSERT_TRUE(WaitUntil([&] { return finished == 2; }));
-    EXPECT_EQ(ReceivedText(meter), "*PWC 1550*ANF*PWC  633*ANT");
-    const auto bytes = meter.ReceivedBytes();
-    EXPECT_GE(bytes[9].timeMs - bytes[8].timeMs, 195);
-    EXPECT_EQ(meter.Wavelength(), 633);
-    EXPECT_TRUE(meter.Anticipation());
-    const uint64_t count = channel.ReadingCount();
-    EXPECT_TRUE(WaitUntil([&] { return channel.ReadingCount() > count + 20; }));
-    EXPECT_TRUE(channel.IsConnected());
-}
-
-// Unplugged: the channel is lost at once, keeps its value and graph, tries its port every two
-// seconds and takes the same meter back with its settings; another meter there is asked who it
-// is, left stopped, and the channel stays lost until it is closed.
-TEST(Channel, ALostMeterIsResumedThroughItsLinkAndAnotherOneIsNotTakenOver) {
+// Unplugged: the channel is lost at once and keeps its last value (greyed by the pane, kept for
+// recordings) but shows nothing as read; it tries its port every two seconds and takes the same
+// meter back with its settings, with no value, reading time or alarm until the meter reads
+// again. A meter that stops sending with its port open is silent after 5 s (its last reading
+// still recorded), and live again at its next reading. Another meter behind the link is asked
+// who it is, left stopped, and the channel stays lost until it is closed; bound to another
+// meter, nothing of the first one is shown or recorded for it.
+TEST(Channel, ALostMeterIsResumedAfreshAnotherIsNotTakenOverAndASilentOneIsNotLive) {
     const std::string link = g_home.Path() + "/by-id-chan";
     CMeterSimulator meter(Steady("KC1004", 100));
     meter.SetLinkPath(link);
@@ -159,32 +151,51 @@ TEST(Channel, ALostMeterIsResumedThroughItsLinkAndAnotherOneIsNotTakenOver) {
     CChannel channel;
     std::mutex lock;
     std::vector<ChannelEvent> events;
+    std::vector<std::string> atResume; // what the channel held when it said it was back
     channel.SetEventHandler([&](ChannelEvent event, const std::string&) {
         std::lock_guard<std::mutex> guard(lock);
         events.push_back(event);
+        if (event == ChannelEvent::Resumed)
+            atResume.push_back(
+                std::to_string(channel.HasReading()) + " " + std::to_string(channel.Value()) + " " +
+                std::to_string(channel.LastReadingTime()) + " " + std::to_string(channel.Alarm()));
     });
-    CChannelConfig config = Record(link, "KC1004");
+    CChannelConfig config = Record(link, "KC1004"); // levels 0 and 0: every reading trips
     config.m_nWavelength = 1550;
     config.m_bAnticipation = false;
     channel.RequestConnect(config, false);
     ASSERT_TRUE(WaitUntil([&] { return channel.ReadingCount() > 5; }));
+    EXPECT_TRUE(channel.Alarm());
+    const float reading = channel.Value();
+    EXPECT_NE(reading, 0.0f);
 
     meter.Replug(1000);
     ASSERT_TRUE(WaitUntil([&] { return channel.IsLost(); })); // the port's hang-up wakes it
-    const float held = channel.Value();
     const uint64_t count = channel.ReadingCount();
-    EXPECT_TRUE(channel.IsBound());
     EXPECT_GT(channel.LostAt(), 0);
-    ASSERT_TRUE(WaitUntil([&] { return channel.IsConnected(); }));
+    EXPECT_EQ(channel.SampleForAcquisition(), reading) << "a recording keeps its last reading";
+    EXPECT_EQ(channel.Value(), reading) << "the lost pane greys its last value";
+    EXPECT_FALSE(channel.HasReading());
+    EXPECT_EQ(channel.LastReadingTime(), 0.0);
+    ASSERT_TRUE(WaitUntil([&] { return channel.IsConnected() && channel.HasReading(); }));
     EXPECT_EQ(meter.Wavelength(), 1550);
     EXPECT_FALSE(meter.Anticipation());
     EXPECT_TRUE(WaitUntil([&] { return channel.ReadingCount() > count + 5; }));
     EXPECT_NE(channel.Value(), 0.0f);
-    (void)held;
     {
         std::lock_guard<std::mutex> guard(lock);
         EXPECT_EQ(events, (std::vector<ChannelEvent>{ChannelEvent::Lost, ChannelEvent::Resumed}));
+        EXPECT_EQ(atResume, (std::vector<std::string>{"0 0.000000 0.000000 0"}));
     }
+
+    meter.SetFault(MeterFault::Silence);
+    EXPECT_FALSE(channel.IsSilent());
+    ASSERT_TRUE(WaitUntil([&] { return channel.IsSilent(); }, std::chrono::seconds(15)));
+    EXPECT_TRUE(channel.IsConnected()) << "its port is still open";
+    EXPECT_EQ(channel.SampleForAcquisition(), reading);
+    meter.SetFault(MeterFault::None);
+    EXPECT_TRUE(WaitUntil([&] { return !channel.IsSilent(); }));
+    EXPECT_TRUE(channel.HasReading());
 
     // Another meter behind the link now.
     const std::string swapped = link + ".new";
@@ -206,6 +217,19 @@ TEST(Channel, ALostMeterIsResumedThroughItsLinkAndAnotherOneIsNotTakenOver) {
     channel.RequestClose();
     ASSERT_TRUE(WaitUntil([&] { return !channel.IsBound(); }));
     unlink(link.c_str());
+
+    // Bound to the other meter, which reads nothing: the first one's value and alarm are gone.
+    other.SetFault(MeterFault::Silence);
+    std::promise<CChannel::Outcome> bound;
+    channel.RequestConnect(Record(other.PortPath(), "KC1005"), false,
+                           [&](const auto& o) { bound.set_value(o); });
+    EXPECT_TRUE(bound.get_future().get().ok);
+    EXPECT_TRUE(channel.IsConnected());
+    EXPECT_FALSE(channel.HasReading());
+    EXPECT_EQ(channel.Value(), 0.0f);
+    EXPECT_EQ(channel.SampleForAcquisition(), 0.0f);
+    EXPECT_FALSE(channel.Alarm());
+    channel.RequestClose();
 }
 
 // Closing or destroying a channel in the middle of an exchange cuts the exchange's pauses
@@ -250,26 +274,6 @@ TEST(Channel, CloseAndDestructionInTheMiddleOfAnExchangeArePrompt) {
     EXPECT_TRUE(WaitUntil([&] { return !meter.IsStreaming(); }));
 }
 
-// Closed and bound again while the meter streams: the requests follow each other on the worker,
-// the meter is stopped, then set and started again, and the stream comes back.
-TEST(Channel, ClosedAndBoundAgainWhileStreaming) {
-    CMeterSimulator meter(Steady("KC1008", 200));
-    std::string error;
-    ASSERT_TRUE(meter.Start(error)) << error;
-    CChannel channel;
-    const CChannelConfig config = Record(meter.PortPath(), "KC1008");
-    channel.RequestConnect(config, false);
-    ASSERT_TRUE(WaitUntil([&] { return channel.ReadingCount() > 10; }));
-    meter.ClearLogs();
-    channel.RequestClose();
-    channel.RequestConnect(config, false);
-    EXPECT_TRUE(channel.IsBound());
-    const uint64_t count = channel.ReadingCount();
-    ASSERT_TRUE(WaitUntil([&] { return channel.ReadingCount() > count + 10; }));
-    EXPECT_EQ(ReceivedText(meter), "*CSU*PWC 1064*CAU");
-    EXPECT_TRUE(channel.IsConnected());
-}
-
 // The alarm latches beyond the levels only, and each latch is counted once.
 TEST(Channel, AlarmLatchesBeyondTheLevelsOnly) {
     CChannel channel;
@@ -294,6 +298,8 @@ TEST(Channel, AlarmLatchesBeyondTheLevelsOnly) {
     EXPECT_EQ(channel.AlarmTrips(), 2u);
 }
 
+// While acquiring, the graph takes the acquisition's samples only, not every reading; the
+// buffer drops its oldest samples beyond its cap, and a reset restarts the time base.
 TEST(Channel, AcquisitionTakesTheGraphAndTheBufferIsCapped) {
     CChannel channel;
     channel.EnableStatistics();
@@ -357,13 +363,9 @@ TEST(Channel, StreamingAgainstCopiesResetsAndRequests) {
     EXPECT_GT(meter.ReadingsSent(), 200u);
 }
 
-} // namespace
-
-namespace {
-
 // Requests in a row, each as soon as the one before was asked: a close and a connect behind it,
-// and a channel destroyed with requests still queued. What the meter receives and every outcome
-// show what happened; no timing is assumed.
+// a streaming channel closed and bound again, and a channel destroyed with requests still
+// queued. What the meter receives and every outcome show what happened; no timing is assumed.
 TEST(Channel, ACloseCutsOnlyWhatWasAskedBeforeIt) {
     CMeterSimulator meter(Steady("KC1010", 200));
     std::string error;
@@ -394,7 +396,24 @@ TEST(Channel, ACloseCutsOnlyWhatWasAskedBeforeIt) {
             ASSERT_TRUE(WaitUntil([&] { return !meter.IsStreaming(); }));
             meter.ClearLogs();
         }
+
+        // Closed and bound again while the meter streams: it is stopped, then set and started
+        // again, and the stream comes back.
+        std::promise<CChannel::Outcome> streaming, again;
+        channel.RequestConnect(config, false, [&](const auto& o) { streaming.set_value(o); });
+        ASSERT_TRUE(streaming.get_future().get().ok);
+        ASSERT_TRUE(WaitUntil([&] { return channel.HasReading(); }));
+        meter.ClearLogs();
+        channel.RequestClose();
+        channel.RequestConnect(config, false, [&](const auto& o) { again.set_value(o); });
+        EXPECT_TRUE(channel.IsConnecting());
+        EXPECT_TRUE(again.get_future().get().ok);
+        ASSERT_TRUE(WaitUntil([&] { return channel.HasReading(); }));
+        EXPECT_EQ(ReceivedText(meter), "*CSU*PWC 1064*CAU");
+        EXPECT_TRUE(channel.IsConnected());
     }
+    ASSERT_TRUE(WaitUntil([&] { return !meter.IsStreaming(); })); // stopped by the destructor
+    meter.ClearLogs();
 
     // Destroyed with a connect under way and more queued: every request is told, once; those
     // made before the close are cut, the close is done, and the meter is left stopped whatever
@@ -426,71 +445,6 @@ TEST(Channel, ACloseCutsOnlyWhatWasAskedBeforeIt) {
         const std::string sent = ReceivedText(meter);
         EXPECT_EQ(sent.find("*CAU"), std::string::npos) << sent;
     }
-}
-
-// After a connect or a resume nothing is shown as read until the meter reads again: no value,
-// no reading time, no alarm. A meter that stops sending with its port open is silent after 5 s
-// (its last reading is kept for recordings), and live again at its next reading.
-TEST(Channel, ValuesStartAnewAtEveryConnectAndResumeAndASilentMeterIsNotLive) {
-    const std::string link = g_home.Path() + "/by-id-fresh";
-    CMeterSimulator meter(Steady("KC1011", 50));
-    meter.SetLinkPath(link);
-    std::string error;
-    ASSERT_TRUE(meter.Start(error)) << error;
-    CChannel channel;
-    std::mutex lock;
-    std::vector<std::string> atResume; // what the channel held when it said it was back
-    channel.SetEventHandler([&](ChannelEvent event, const std::string&) {
-        if (event != ChannelEvent::Resumed)
-            return;
-        std::lock_guard<std::mutex> guard(lock);
-        atResume.push_back(
-            std::to_string(channel.HasReading()) + " " + std::to_string(channel.Value()) + " " +
-            std::to_string(channel.LastReadingTime()) + " " + std::to_string(channel.Alarm()));
-    });
-    CChannelConfig config = Record(link, "KC1011"); // levels 0 and 0: every reading trips
-    channel.RequestConnect(config, false);
-    ASSERT_TRUE(WaitUntil([&] { return channel.HasReading(); }));
-    EXPECT_TRUE(channel.Alarm());
-    EXPECT_EQ(channel.Value(), 1.5e-3f);
-
-    meter.Replug(300);
-    ASSERT_TRUE(WaitUntil([&] { return channel.IsLost(); }));
-    EXPECT_EQ(channel.SampleForAcquisition(), 1.5e-3f) << "a recording keeps its last reading";
-    EXPECT_EQ(channel.Value(), 1.5e-3f) << "the lost pane greys its last value";
-    EXPECT_FALSE(channel.HasReading());
-    EXPECT_EQ(channel.LastReadingTime(), 0.0);
-    ASSERT_TRUE(WaitUntil([&] { return channel.IsConnected() && channel.HasReading(); }));
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        EXPECT_EQ(atResume, (std::vector<std::string>{"0 0.000000 0.000000 0"}));
-    }
-
-    meter.SetFault(MeterFault::Silence);
-    EXPECT_FALSE(channel.IsSilent());
-    ASSERT_TRUE(WaitUntil([&] { return channel.IsSilent(); }, std::chrono::seconds(15)));
-    EXPECT_TRUE(channel.IsConnected()) << "its port is still open";
-    EXPECT_EQ(channel.SampleForAcquisition(), 1.5e-3f);
-    meter.SetFault(MeterFault::None);
-    EXPECT_TRUE(WaitUntil([&] { return !channel.IsSilent(); }));
-    EXPECT_TRUE(channel.HasReading());
-
-    // Bound to another meter: nothing of the first one is shown or recorded for it.
-    CMeterSimulator other(Steady("KC1012", 50));
-    ASSERT_TRUE(other.Start(error)) << error;
-    other.SetFault(MeterFault::Silence);
-    channel.RequestClose();
-    std::promise<CChannel::Outcome> bound;
-    channel.RequestConnect(Record(other.PortPath(), "KC1012"), false,
-                           [&](const auto& o) { bound.set_value(o); });
-    EXPECT_TRUE(bound.get_future().get().ok);
-    EXPECT_TRUE(channel.IsConnected());
-    EXPECT_FALSE(channel.HasReading());
-    EXPECT_EQ(channel.Value(), 0.0f);
-    EXPECT_EQ(channel.SampleForAcquisition(), 0.0f);
-    EXPECT_FALSE(channel.Alarm());
-    channel.RequestClose();
-    unlink(link.c_str());
 }
 
 } // namespace

@@ -41,6 +41,8 @@ CChannelConfig Record(const std::string& port, const std::string& serial) {
     return config;
 }
 
+const QRgb kBlack = qRgb(0, 0, 0), kRed = qRgb(255, 0, 0), kGrey = qRgb(150, 150, 150);
+
 int CountColour(const QImage& image, const QRect& area, QRgb colour) {
     int n = 0;
     for (int y = area.top(); y <= area.bottom(); ++y)
@@ -79,19 +81,17 @@ private slots:
         channel.RequestConnect(Record(link, "KV7005"), false);
         QVERIFY(view.IsBound());
         QVERIFY(!view.IsConnected());
-        const QRgb red = qRgb(255, 0, 0);
         QImage image = view.Render();
         QCOMPARE(view.State().foot, QString("Waiting for the meter"));
-        QVERIFY(CountColour(image, QRect(0, 260, 400, 40), red) > 20);
-        QVERIFY(CountColour(image, QRect(0, 60, 400, 200), qRgb(150, 150, 150)) > 500);
-        QCOMPARE(CountColour(image, QRect(0, 60, 400, 200), qRgb(0, 0, 0)), 0); // no reading
+        QVERIFY(CountColour(image, QRect(0, 260, 400, 40), kRed) > 20);
+        QVERIFY(CountColour(image, QRect(0, 60, 400, 200), kGrey) > 500);
+        QCOMPARE(CountColour(image, QRect(0, 60, 400, 200), kBlack), 0); // no reading
         QTRY_VERIFY_WITH_TIMEOUT(channel.ReadingCount() > 5, 30000);
-        QCOMPARE(CountColour(view.Render(), QRect(0, 0, 400, 300), red), 0);
+        QCOMPARE(CountColour(view.Render(), QRect(0, 0, 400, 300), kRed), 0);
 
         // Out for 3 s: the pane greys its value in every display and keeps its menu.
         meter.Replug(3000);
         QTRY_VERIFY_WITH_TIMEOUT(view.IsLost(), 30000);
-        const QRgb grey = qRgb(150, 150, 150);
         QRect valueArea;
         for (int mode :
              {Command::RealTimeDisplay, Command::StatisticsDisplay, Command::GraphicDisplay}) {
@@ -100,9 +100,9 @@ private slots:
             // The value in grey, nowhere in black (the graph display's is a line of small type).
             const bool graph = mode == Command::GraphicDisplay;
             valueArea = graph ? QRect(100, 8, 200, 18) : QRect(0, 60, 400, 200);
-            QVERIFY(CountColour(image, valueArea, grey) > (graph ? 10 : 500));
-            QCOMPARE(CountColour(image, valueArea, qRgb(0, 0, 0)), 0);
-            QVERIFY(CountColour(image, QRect(0, 0, 400, 300), red) > 20); // the time
+            QVERIFY(CountColour(image, valueArea, kGrey) > (graph ? 10 : 500));
+            QCOMPARE(CountColour(image, valueArea, kBlack), 0);
+            QVERIFY(CountColour(image, QRect(0, 0, 400, 300), kRed) > 20); // the time
         }
         QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(10, 10),
                                     view.mapToGlobal(QPoint(10, 10)));
@@ -118,7 +118,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(channel.ReadingCount() > count + 5, 30000);
         QCOMPARE(view.State().foot, QString());
         QVERIFY(view.State().live);
-        QVERIFY(CountColour(view.Render(), valueArea, qRgb(0, 0, 0)) > 10);
+        QVERIFY(CountColour(view.Render(), valueArea, kBlack) > 10);
 
         // Silent with its port open: its last value in grey, with the time of that reading,
         // and black again at its next reading.
@@ -127,27 +127,40 @@ private slots:
         const std::time_t last = static_cast<std::time_t>(channel.LastReadingTime());
         QCOMPARE(view.State().foot,
                  QString::fromStdString("No reading since " + FormatTimeLabel(last, 0)));
-        QVERIFY(CountColour(view.Render(), valueArea, grey) > 10);
-        QCOMPARE(CountColour(view.Render(), valueArea, qRgb(0, 0, 0)), 0);
+        QVERIFY(CountColour(view.Render(), valueArea, kGrey) > 10);
+        QCOMPARE(CountColour(view.Render(), valueArea, kBlack), 0);
         meter.SetFault(MeterFault::None);
         QTRY_VERIFY_WITH_TIMEOUT(view.State().live, 30000);
-        QVERIFY(CountColour(view.Render(), valueArea, qRgb(0, 0, 0)) > 10);
+        QVERIFY(CountColour(view.Render(), valueArea, kBlack) > 10);
     }
 
-    void channelConfigurationSendsWavelengthThenAnticipation() {
-        CMeterSimulator meter(Steady("KV7002"));
+    // A pane's commands to its meter: Identify binds the port chosen (name and serial as read),
+    // Channel Configuration asks nothing on Cancel and on OK sends the wavelength, then the
+    // anticipation; a double click outside the plot sets the scales; Close Port stops the meter.
+    void identifyConfigureAndClose() {
+        CMeterSimulator meter(Steady("KV7003"));
         std::string error;
         QVERIFY(meter.Start(error));
+        qputenv("KELVARIN_PORTS", QByteArray::fromStdString(meter.PortPath()));
+        qputenv("KELVARIN_PORTS_ONLY", "1");
         CChannel channel;
         CKelvarinView view(channel);
-        CChannelConfig config = Record(meter.PortPath(), "KV7002");
-        config.m_nPosition = 3;
-        config.m_strTitle = "Head";
-        channel.RequestConnect(config, false);
+        OnModal([](QWidget* dialog) { Click(dialog, "buttonOk"); });
+        view.OnCommand(Command::IdentifyMeter);
+        QVERIFY(view.IsBound());
+        QTRY_VERIFY(view.IsConnected());
+        QCOMPARE(channel.Config().m_strName, std::string("KLV-VIEW\r\n"));
+        QCOMPARE(channel.Config().m_strSerial, std::string("KV7003\r\n"));
         QTRY_VERIFY(meter.IsStreaming());
+        QTRY_VERIFY(channel.Value() > 0.0f);
+        QVERIFY(ReceivedText(meter).find("*NAM*SNN*CAU") != std::string::npos);
+
+        CChannelConfig config = channel.Config();
+        config.m_nPosition = 3; // as the window gives them; the dialog needs a title
+        config.m_strTitle = "Head";
+        channel.SetConfig(config);
         meter.ClearLogs();
         QSignalSpy configured(&view, &CKelvarinView::channelConfigured);
-
         OnModal([](QWidget* dialog) { Click(dialog, "buttonCancel"); });
         view.OnCommand(Command::ChannelConfiguration);
         // Nothing asked of the channel: the bytes after the next OK are that OK's alone.
@@ -191,73 +204,13 @@ private slots:
         QVERIFY(!scaled.m_bAutoScaleY);
         QCOMPARE(scaled.m_fYMin, -1.0f);
         QCOMPARE(scaled.m_fYMax, 3.0f);
-    }
 
-    void identifyThenClose() {
-        CMeterSimulator meter(Steady("KV7003"));
-        std::string error;
-        QVERIFY(meter.Start(error));
-        qputenv("KELVARIN_PORTS", QByteArray::fromStdString(meter.PortPath()));
-        qputenv("KELVARIN_PORTS_ONLY", "1");
-        CChannel channel;
-        CKelvarinView view(channel);
-        OnModal([](QWidget* dialog) { Click(dialog, "buttonOk"); });
-        view.OnCommand(Command::IdentifyMeter);
-        QVERIFY(view.IsBound());
-        QTRY_VERIFY(view.IsConnected());
-        QCOMPARE(channel.Config().m_strName, std::string("KLV-VIEW\r\n"));
-        QCOMPARE(channel.Config().m_strSerial, std::string("KV7003\r\n"));
-        QTRY_VERIFY(meter.IsStreaming());
-        QTRY_VERIFY(channel.Value() > 0.0f);
         view.OnCommand(Command::ClosePort);
         QTRY_VERIFY(!view.IsBound());
         QTRY_VERIFY(!meter.IsStreaming());
-        QVERIFY(ReceivedText(meter).find("*NAM*SNN*CAU") != std::string::npos);
         QCOMPARE(ReceivedText(meter).substr(ReceivedText(meter).size() - 4), std::string("*CSU"));
         qunsetenv("KELVARIN_PORTS");
         qunsetenv("KELVARIN_PORTS_ONLY");
-    }
-
-    void paintingFontsColoursAndTheClosedPane() {
-        CChannel channel;
-        CChannelConfig config;
-        config.m_strTitle = "Title";
-        config.m_strName = "Name";
-        config.m_strSerial = "Serial";
-        config.m_fLevelHigh = 1.0f;
-        channel.SetConfig(config);
-        CKelvarinView view(channel);
-        view.resize(800, 600);
-        view.show();
-        QCOMPARE(view.ValueFont().height, 120);
-        QCOMPARE(view.ValueFont().width, 32);
-        QCOMPARE(view.StatsFont().height, 54);
-        QCOMPARE(view.StatsFont().width, 24);
-
-        const QRect middle(0, 200, 800, 200);
-        const QRect top(0, 0, 800, 60);
-        QImage image = view.Render();
-        QVERIFY(CountColour(image, middle, qRgb(0, 0, 0)) > 500); // 0.000 pW
-        QCOMPARE(CountColour(image, image.rect(), qRgb(255, 0, 0)), 0);
-        QVERIFY(CountColour(image, top, qRgb(0, 0, 0)) > 50); // title, name, serial
-
-        channel.OnNewValue(2.0f); // above the high level: latched
-        image = view.Render();
-        QVERIFY(CountColour(image, middle, qRgb(255, 0, 0)) > 500);
-        QCOMPARE(CountColour(image, top, qRgb(255, 0, 0)), 0);
-        QVERIFY(CountColour(image, top, qRgb(0, 0, 0)) > 50);
-        view.OnCommand(Command::StatisticsDisplay);
-        image = view.Render();
-        QVERIFY(CountColour(image, QRect(0, 60, 800, 540), qRgb(255, 0, 0)) > 2000);
-        QCOMPARE(CountColour(image, QRect(0, 60, 800, 540), qRgb(0, 0, 0)), 0);
-
-        // Closed port: no menu, no dialog on a double click.
-        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(10, 10),
-                                    view.mapToGlobal(QPoint(10, 10)));
-        QApplication::sendEvent(&view, &menuEvent);
-        QVERIFY(!QApplication::activePopupWidget());
-        QTest::mouseDClick(&view, Qt::LeftButton, {}, QPoint(400, 300));
-        QVERIFY(!QApplication::activeModalWidget());
     }
 
     void aPaneInAWindowShowsThePixelsOfItsImage() {
@@ -302,12 +255,51 @@ private slots:
         QCOMPARE(shown().copy(right), before.copy(right));
     }
 
-    void menuCommandsAndCloseRequest() {
+    // A pane with no meter: its fonts for its size, its value in black and its record at the
+    // top, the value in red once the alarm latches; no menu nor dialog of its own, while the
+    // menu a window asks of it runs its commands; a close asked of it is told.
+    void paintingMenuAndCloseOfAPaneWithNoMeter() {
         CChannel channel;
         CChannelConfig config;
+        config.m_strTitle = "Title";
+        config.m_strName = "Name";
+        config.m_strSerial = "Serial";
+        config.m_fLevelHigh = 1.0f;
         config.m_nPosition = 6;
         channel.SetConfig(config);
         CKelvarinView view(channel);
+        view.resize(800, 600);
+        view.show();
+        QCOMPARE(view.ValueFont().height, 120);
+        QCOMPARE(view.ValueFont().width, 32);
+        QCOMPARE(view.StatsFont().height, 54);
+        QCOMPARE(view.StatsFont().width, 24);
+
+        const QRect middle(0, 200, 800, 200);
+        const QRect top(0, 0, 800, 60);
+        QImage image = view.Render();
+        QVERIFY(CountColour(image, middle, kBlack) > 500); // 0.000 pW
+        QCOMPARE(CountColour(image, image.rect(), kRed), 0);
+        QVERIFY(CountColour(image, top, kBlack) > 50); // title, name, serial
+
+        channel.OnNewValue(2.0f); // above the high level: latched
+        image = view.Render();
+        QVERIFY(CountColour(image, middle, kRed) > 500);
+        QCOMPARE(CountColour(image, top, kRed), 0);
+        QVERIFY(CountColour(image, top, kBlack) > 50);
+        view.OnCommand(Command::StatisticsDisplay);
+        image = view.Render();
+        QVERIFY(CountColour(image, QRect(0, 60, 800, 540), kRed) > 2000);
+        QCOMPARE(CountColour(image, QRect(0, 60, 800, 540), kBlack), 0);
+
+        // Closed port: no menu, no dialog on a double click.
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(10, 10),
+                                    view.mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(&view, &menuEvent);
+        QVERIFY(!QApplication::activePopupWidget());
+        QTest::mouseDClick(&view, Qt::LeftButton, {}, QPoint(400, 300));
+        QVERIFY(!QApplication::activeModalWidget());
+
         QSignalSpy full(&view, &CKelvarinView::showPositionFull);
         std::unique_ptr<QMenu> menu(view.CreateContextMenu(nullptr));
         QStringList texts;
@@ -321,7 +313,6 @@ private slots:
         QCOMPARE(full.at(0).at(0).toInt(), 6); // the index, not the number shown
         menu->actions().at(3)->trigger();
         QCOMPARE(view.m_nDisplayMode, int(CKelvarinView::Graphic));
-        channel.OnNewValue(1.0f);
         QVERIFY(channel.Alarm());
         menu->actions().at(10)->trigger();
         QVERIFY(!channel.Alarm());
