@@ -221,6 +221,7 @@ bool CMeterSimulator::Start(std::string& error) {
     m_streaming = false;
     m_readingsSent = 0;
     m_replugDownMs = -1;
+    m_plugInNow = false;
     m_replugs = 0;
     m_reader = CMeterCommandReader();
     m_pending.clear();
@@ -259,6 +260,10 @@ bool CMeterSimulator::PointLink(const std::string& target, std::string& error) {
 
 void CMeterSimulator::Replug(int downMs) {
     m_replugDownMs = std::max(0, downMs);
+}
+
+void CMeterSimulator::PlugIn() {
+    m_plugInNow = true;
 }
 
 void CMeterSimulator::BeginReplug(int downMs) {
@@ -353,7 +358,8 @@ void CMeterSimulator::Run() {
         const int downMs = m_replugDownMs.exchange(-1);
         if (downMs >= 0)
             BeginReplug(downMs);
-        if (m_nextMaster >= 0 && NowMs() >= m_replugDueMs)
+        // A plug-in asked before the re-plug has begun waits for it.
+        if (m_nextMaster >= 0 && (NowMs() >= m_replugDueMs || m_plugInNow.exchange(false)))
             FinishReplug();
         if (m_fault == MeterFault::HangUp)
             CloseMaster();

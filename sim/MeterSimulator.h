@@ -83,6 +83,9 @@ public:
     // is back on a new pseudo-terminal (the link is gone meanwhile and then names it), stopped
     // and at its power-on wavelength and anticipation, as a meter that was switched off.
     void Replug(int downMs);
+    // Ends the time out of a re-plug now: a test holds a meter out for as long as its checks of
+    // the lost state take, however slowly the machine runs them, then brings it back.
+    void PlugIn();
     // Re-plugs completed since Start.
     int ReplugCount() const { return m_replugs.load(); }
     MeterFault Fault() const { return m_fault.load(); }
@@ -127,6 +130,7 @@ private:
     std::string m_linkPath; // set before Start only
     int m_master = -1;
     std::atomic<int> m_replugDownMs{-1}; // a re-plug asked for, -1 for none
+    std::atomic<bool> m_plugInNow{false};
     std::atomic<int> m_replugs{0};
     std::thread m_thread;
     std::atomic<bool> m_stop{false};

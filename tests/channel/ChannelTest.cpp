@@ -169,7 +169,7 @@ TEST(Channel, ALostMeterIsResumedAfreshAnotherIsNotTakenOverAndASilentOneIsNotLi
     const float reading = channel.Value();
     EXPECT_NE(reading, 0.0f);
 
-    meter.Replug(1000);
+    meter.Replug(60000);                                      // out until the lost state is checked
     ASSERT_TRUE(WaitUntil([&] { return channel.IsLost(); })); // the port's hang-up wakes it
     const uint64_t count = channel.ReadingCount();
     EXPECT_GT(channel.LostAt(), 0);
@@ -177,6 +177,7 @@ TEST(Channel, ALostMeterIsResumedAfreshAnotherIsNotTakenOverAndASilentOneIsNotLi
     EXPECT_EQ(channel.Value(), reading) << "the lost pane greys its last value";
     EXPECT_FALSE(channel.HasReading());
     EXPECT_EQ(channel.LastReadingTime(), 0.0);
+    meter.PlugIn();
     ASSERT_TRUE(WaitUntil([&] { return channel.IsConnected() && channel.HasReading(); }));
     EXPECT_EQ(meter.Wavelength(), 1550);
     EXPECT_FALSE(meter.Anticipation());

@@ -197,12 +197,13 @@ private slots:
         frame.OnCommand(Command::StartAcquisition);
         const std::string file = frame.Station().AcquisitionFile();
         QTRY_VERIFY_WITH_TIMEOUT(ReadAcquisitionText(ReadFile(file)).m_nLines >= 1, 10000);
-        m_amp->Replug(1500);
+        m_amp->Replug(60000); // out until the status bar is checked
         QTRY_VERIFY_WITH_TIMEOUT(amp->IsLost(), 30000);
         QTRY_COMPARE(
             frame.StatusText(),
             QString::fromStdString("Detector connected: 1/8... and acquiring in: " + file));
         const uint64_t before = amp->ReadingCount();
+        m_amp->PlugIn();
         QTRY_VERIFY_WITH_TIMEOUT(amp->IsConnected(), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(amp->ReadingCount() > before + 3, 30000);
         QCOMPARE(&frame.GetChannel(1), amp);

@@ -89,8 +89,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(channel.ReadingCount() > 5, 30000);
         QCOMPARE(CountColour(view.Render(), QRect(0, 0, 400, 300), kRed), 0);
 
-        // Out for 3 s: the pane greys its value in every display and keeps its menu.
-        meter.Replug(3000);
+        // Out until it is checked: the pane greys its value in every display and keeps its menu.
+        meter.Replug(600000);
         QTRY_VERIFY_WITH_TIMEOUT(view.IsLost(), 30000);
         QRect valueArea;
         for (int mode :
@@ -111,6 +111,7 @@ private slots:
         QApplication::activePopupWidget()->close();
 
         QVERIFY(view.State().foot.startsWith("Meter lost at "));
+        meter.PlugIn();
 
         // Back through the link: waiting for its first reading, then live again, in black.
         QTRY_VERIFY_WITH_TIMEOUT(view.IsConnected(), 30000);

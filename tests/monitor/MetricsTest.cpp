@@ -138,13 +138,14 @@ TEST(MetricsPage, ShowsBoundMetersAndALostOneIsDownWithoutPowerAndCountersOnlyGr
     EXPECT_NE(page.find("# TYPE kelvarin_readings_total counter"), std::string::npos);
     EXPECT_NE(page.find("# TYPE kelvarin_power_watts gauge"), std::string::npos);
 
-    meter.Replug(1500);
+    meter.Replug(60000); // out until the lost page is checked
     ASSERT_TRUE(WaitUntil([&] { return channel.IsLost(); }));
     auto lost = Samples(MetricsPageText(metrics.Snapshot()));
     EXPECT_EQ(lost.count("kelvarin_power_watts" + kLabels), 0u);
     EXPECT_EQ(lost.at("kelvarin_meter_up" + kLabels), "0");
     EXPECT_GE(Number(lost, "kelvarin_readings_total" + kLabels), before);
     EXPECT_EQ(lost.count(info), 1u);
+    meter.PlugIn();
 
     ASSERT_TRUE(WaitUntil([&] {
         const uint64_t counted = channel.ReadingCount();

@@ -238,7 +238,7 @@ TEST(MeterSimulator, ReplugHangsUpAndComesBackOnANewPortThroughItsLink) {
     SlavePort port(link);
     port.WriteSlowly("*PWC 1550*CAU");
     EXPECT_NE(port.ReadLine(), "");
-    meter.Replug(1000);
+    meter.Replug(600000); // out until it is plugged in below
     // Out: no link, so nobody reaches another meter on the freed number through it.
     EXPECT_TRUE(WaitUntil([&] { return access(link.c_str(), F_OK) != 0; }));
     EXPECT_EQ(meter.ReplugCount(), 0);
@@ -249,6 +249,7 @@ TEST(MeterSimulator, ReplugHangsUpAndComesBackOnANewPortThroughItsLink) {
                ((pfd.revents & POLLHUP) != 0 || read(port.Fd(), &byte, 1) <= 0);
     }));
     port.Close();
+    meter.PlugIn();
     ASSERT_TRUE(WaitUntil([&] { return meter.ReplugCount() == 1; }));
     EXPECT_NE(meter.PortPath(), first);
     std::fill(std::begin(target), std::end(target), '\0');
