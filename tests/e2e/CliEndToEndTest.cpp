@@ -10,6 +10,7 @@
 #include "render/ValueFormat.h"
 #include "sim/MeterSimulator.h"
 #include "support/ReadFile.h"
+#include "support/SteadyMeter.h"
 #include "support/Subprocess.h"
 #include "support/TempHome.h"
 #include "support/WaitUntil.h"
@@ -179,12 +180,12 @@ TEST(CliEndToEnd, StreamCalibratesWithTheStoredSettingsAndDropsGarbage) {
     EXPECT_EQ(table[7].rfind("Time:\t", 0), 0u);
     EXPECT_EQ(table[7].substr(table[7].size() - 8), " seconds");
 
+    EXPECT_TRUE(StopsStreaming(meter)) << "the tool stops the meter before it exits";
     EXPECT_EQ(meter.Wavelength(), 532);
     const auto commands = Commands(meter);
     ASSERT_GE(commands.size(), 6u);
     EXPECT_EQ(std::vector<std::string>(commands.end() - 3, commands.end()),
               (std::vector<std::string>{"*PWC  532", "*CAU", "*CSU"}));
-    EXPECT_FALSE(meter.IsStreaming()) << "the meter is stopped before the tool exits";
 }
 
 TEST(CliEndToEnd, StreamEndsCleanlyOnHangUpAndOnInterrupt) {
@@ -212,8 +213,8 @@ TEST(CliEndToEnd, StreamEndsCleanlyOnHangUpAndOnInterrupt) {
     stream.Signal(SIGINT);
     const ProcessResult r = stream.Finish(10000);
     EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(StopsStreaming(second));
     EXPECT_EQ(Commands(second).back(), "*CSU");
-    EXPECT_FALSE(second.IsStreaming());
 }
 
 TEST(CliEndToEnd, ConfigShowSetAndTheirFailures) {
@@ -311,6 +312,7 @@ TEST(CliRecord, RecordsTheWindowsFileFromEveryMeterThatAnswers) {
     EXPECT_EQ(DataWithoutTimes(text, header.size()),
               std::vector<std::string>(3, "\t" + at532 + "\t2.5e-06\t"));
     EXPECT_EQ(first.Wavelength(), 532);
+    EXPECT_TRUE(StopsStreaming(first) && StopsStreaming(second));
     EXPECT_EQ(Commands(first).back(), "*CSU");
     EXPECT_EQ(Commands(second).back(), "*CSU");
 }
@@ -336,6 +338,7 @@ TEST(CliRecord, InterruptEndsLikeStopAndBadPrefixesAreNamed) {
         const auto data = DataWithoutTimes(text, header.size());
         EXPECT_GE(data.size(), 2u);
         EXPECT_EQ(data, std::vector<std::string>(data.size(), "\t0.0015\t"));
+        EXPECT_TRUE(StopsStreaming(meter));
         EXPECT_EQ(Commands(meter).back(), "*CSU");
     }
     const ProcessResult r =
@@ -343,7 +346,7 @@ TEST(CliRecord, InterruptEndsLikeStopAndBadPrefixesAreNamed) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("Unable to create the acquisition file " + home.Path() + "/no/such/run"),
               std::string::npos)
-        << r.err;
+        << r.err << "the meter received:" << TimedReceivedText(meter);
     EXPECT_NE(r.err.find(".txt: No such file or directory"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
 }
@@ -515,7 +518,8 @@ TEST(CliRecord, AWindowThatEndsWithItsMeterLostIsNotRecorded) {
     Subprocess record({kCli, "record", "--prefix", home.Path() + "/unseen", "--start",
                        LocalDateTimeText(start), "--end", LocalDateTimeText(start + 1),
                        meter.StablePath()});
-    ASSERT_TRUE(WaitUntil([&] { return meter.IsStreaming(); }, std::chrono::milliseconds(15000)));
+    ASSERT_TRUE(WaitUntil([&] { return meter.IsStreaming(); }, std::chrono::milliseconds(15000)))
+        << record.Errors() << "\nthe meter received:" << TimedReceivedText(meter);
     meter.Replug(15000);
     const ProcessResult r = record.Finish(40000);
     EXPECT_EQ(r.exitCode, 1) << r.err;

@@ -171,17 +171,18 @@ TEST(Station, ClosingStopsEveryMeter) {
     }));
     station.CloseAll();
     EXPECT_EQ(station.ConnectedCount(), 0);
-    for (size_t i = 0; i < meters.Size(); ++i) {
-        const std::string sent = Received(meters.Meter(i));
-        EXPECT_EQ(sent.substr(sent.size() - 4), "*CSU") << i;
-        EXPECT_FALSE(station.Channel(static_cast<int>(i)).IsBound());
-    }
+    // Each "*CSU" is written when CloseAll returns; the meters read it when their threads run.
     EXPECT_TRUE(WaitUntil([&] {
         for (size_t i = 0; i < meters.Size(); ++i)
             if (meters.Meter(i).IsStreaming())
                 return false;
         return true;
     }));
+    for (size_t i = 0; i < meters.Size(); ++i) {
+        const std::string sent = Received(meters.Meter(i));
+        EXPECT_EQ(sent.substr(sent.size() - 4), "*CSU") << i;
+        EXPECT_FALSE(station.Channel(static_cast<int>(i)).IsBound());
+    }
 }
 
 } // namespace

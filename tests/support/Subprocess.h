@@ -68,6 +68,12 @@ public:
     // What the program has written to its standard output so far.
     const std::string& Output() const { return m_result.out; }
 
+    // What the program has written to its error stream so far, after up to `waitMs` for more.
+    const std::string& Errors(int waitMs = 50) {
+        Pump(waitMs);
+        return m_result.err;
+    }
+
     // Reads until `text` appears in the output or the time passes.
     bool WaitForOutput(const std::string& text, int timeoutMs) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
