@@ -60,9 +60,7 @@ MeterProfile SteadyMeter(const std::string& serial) {
 }
 
 std::vector<std::string> Commands(const CMeterSimulator& meter) {
-    std::string text;
-    for (const ReceivedByte& b : meter.ReceivedBytes())
-        text += b.byte;
+    const std::string text = ReceivedText(meter);
     std::vector<std::string> commands;
     for (size_t at = text.find('*'); at != std::string::npos;) {
         const size_t next = text.find('*', at + 1);

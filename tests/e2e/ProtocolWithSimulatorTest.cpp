@@ -3,6 +3,7 @@
 #include "link/ComAccess.h"
 #include "link/DetectorProtocol.h"
 #include "sim/MeterSimulator.h"
+#include "support/SteadyMeter.h"
 
 #include <gtest/gtest.h>
 
@@ -38,13 +39,6 @@ TEST(ProtocolWithSimulator, ProbePacesEveryByteAndReadsTheIdentification) {
     EXPECT_GE(bytes[4].timeMs - bytes[3].timeMs, 100 - 2);
 }
 
-std::string Received(const CMeterSimulator& meter) {
-    std::string text;
-    for (const auto& b : meter.ReceivedBytes())
-        text += b.byte;
-    return text;
-}
-
 // A reply that comes after its 100 ms pause, whole or in two pieces, is read on to its CR LF,
 // in the probe and in the resume of a lost meter, with the same bytes sent to the meter. A port
 // whose meter says nothing is still listed without a name.
@@ -61,7 +55,7 @@ TEST(ProtocolWithSimulator, LateAndSplitRepliesAreReadWhole) {
         ASSERT_TRUE(probe.opened) << probe.error.Text();
         EXPECT_EQ(probe.name, profile.name);
         EXPECT_EQ(probe.serial, profile.serialReply.substr(4));
-        EXPECT_EQ(Received(meter), "*CSU*NAM*SNN");
+        EXPECT_EQ(ReceivedText(meter), "*CSU*NAM*SNN");
 
         meter.ClearLogs();
         ComAccess port;
@@ -71,7 +65,7 @@ TEST(ProtocolWithSimulator, LateAndSplitRepliesAreReadWhole) {
         settings.anticipation = false;
         EXPECT_EQ(Protocol::ResumeMeter(port, meter.PortPath(), settings),
                   Protocol::ResumeResult::Resumed);
-        EXPECT_EQ(Received(meter), "*CSU*NAM*SNN*PWC  532*ANF*CAU");
+        EXPECT_EQ(ReceivedText(meter), "*CSU*NAM*SNN*PWC  532*ANF*CAU");
         Protocol::CloseMeter(port);
     }
 

@@ -11,6 +11,7 @@
 #include "res/CommandIds.h"
 #include "sim/MeterSimulator.h"
 #include "support/ModalDialogs.h"
+#include "support/SteadyMeter.h"
 #include "support/Subprocess.h"
 #include "support/TempHome.h"
 
@@ -236,10 +237,8 @@ private slots:
         QVERIFY(!frame.GetChannel(0).IsBound());
         QCOMPARE(frame.GetChannel(0).Config().m_strTitle, std::string());
         QCOMPARE(frame.StatusText(), QStringLiteral("Disconnected"));
-        std::string received;
-        for (const ReceivedByte& b : meter.ReceivedBytes())
-            received += b.byte;
-        QCOMPARE(received, std::string("*CSU*NAM*SNN")); // the probe's commands, nothing more
+        QCOMPARE(ReceivedText(meter),
+                 std::string("*CSU*NAM*SNN")); // the probe's commands, nothing more
         ComAccess::InjectOpenFailure(meter.PortPath(), 0);
         qunsetenv("KELVARIN_PORTS");
     }

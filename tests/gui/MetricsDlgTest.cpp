@@ -317,8 +317,7 @@ private slots:
         std::string told; // what the list and the meter saw, when it did not read
         for (const CChannelConfig& row : frame->m_dlgAutoDetect.m_pConfigs)
             told += "row " + row.m_strPort + " [" + row.m_strName + "] [" + row.m_strSerial + "]; ";
-        for (const ReceivedByte& b : meter.ReceivedBytes())
-            told += b.byte;
+        told += ReceivedText(meter);
         told += "; state " + std::to_string(static_cast<int>(frame->GetChannel(0).State()));
         QVERIFY2(read, told.c_str());
         const int port = frame->MetricsServer().Port();

@@ -27,13 +27,6 @@ CChannelConfig Row(const std::string& port, const std::string& serial) {
     return row;
 }
 
-std::string Received(const CMeterSimulator& meter) {
-    std::string text;
-    for (const ReceivedByte& b : meter.ReceivedBytes())
-        text += b.byte;
-    return text;
-}
-
 // Rows take the free positions in list order (a row without serial takes none); a second list
 // keeps the bound positions, and a meter it still names (lost, or still connecting or
 // connected) is not bound a second time.
@@ -171,15 +164,9 @@ TEST(Station, ClosingStopsEveryMeter) {
     }));
     station.CloseAll();
     EXPECT_EQ(station.ConnectedCount(), 0);
-    // Each "*CSU" is written when CloseAll returns; the meters read it when their threads run.
-    EXPECT_TRUE(WaitUntil([&] {
-        for (size_t i = 0; i < meters.Size(); ++i)
-            if (meters.Meter(i).IsStreaming())
-                return false;
-        return true;
-    }));
     for (size_t i = 0; i < meters.Size(); ++i) {
-        const std::string sent = Received(meters.Meter(i));
+        EXPECT_TRUE(StopsStreaming(meters.Meter(i))) << i;
+        const std::string sent = ReceivedText(meters.Meter(i));
         EXPECT_EQ(sent.substr(sent.size() - 4), "*CSU") << i;
         EXPECT_FALSE(station.Channel(static_cast<int>(i)).IsBound());
     }
