@@ -69,7 +69,7 @@ LinkState CChannel::State() const {
 }
 
 bool CChannel::IsSilent() const {
-    if (!HasReading() || m_link.State() != LinkState::Connected)
+    if (!HasReading())
         return false;
     const int64_t since = SteadyMs() - m_nLastReadingMs.load();
     return since >= std::chrono::duration_cast<std::chrono::milliseconds>(kSilentAfter).count();

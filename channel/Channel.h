@@ -121,8 +121,11 @@ public:
     // The reading shown: 0 from a connect or resume until the meter's first reading.
     float Value() const { return m_fValue.load(); }
     // The meter there now has sent a reading since it was connected or came back (false while
-    // it is lost).
-    bool HasReading() const { return m_nFreshReadings.load(std::memory_order_acquire) > 0; }
+    // it is lost). The link's state is read last: the worker publishes a loss before it forgets
+    // the reading, and a reader in between must not see the old reading as live.
+    bool HasReading() const {
+        return m_nFreshReadings.load(std::memory_order_acquire) > 0 && m_link.IsConnected();
+    }
     // Connected, with a reading, but none for kSilentAfter: the value is no longer live.
     bool IsSilent() const;
     bool Alarm() const { return m_bAlarm.load(); }
@@ -134,7 +137,10 @@ public:
     uint64_t AlarmTrips() const { return m_nAlarmTrips.load(); }
     // Unix time in seconds of the latest reading of the meter there now: 0 while it is lost, and
     // from a connect or resume until its first reading.
-    double LastReadingTime() const { return m_fLastReadingTime.load(); }
+    double LastReadingTime() const {
+        const double time = m_fLastReadingTime.load();
+        return m_link.IsConnected() ? time : 0.0;
+    }
     // Changes with everything shown other than a reading (link state, record, resets, scales).
     uint32_t Revision() const { return m_nRevision.load(std::memory_order_relaxed); }
 
