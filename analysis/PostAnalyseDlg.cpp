@@ -312,7 +312,7 @@ QImage CPostAnalyseDlg::Render() {
     painter.setFont(font());
     const bool showProgress = IsLoading() && m_loadClock.elapsed() > kShowProgressAfterMs;
     m_graph.m_bLoading = showProgress;
-    m_graph.Draw(painter);
+    m_graph.Draw(painter, m_texts);
     m_graph.m_bLoading = false;
     if (showProgress) {
         const uint64_t total = m_progress.m_nTotalBytes.load();

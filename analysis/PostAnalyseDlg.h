@@ -8,6 +8,7 @@
 // one step; until then nothing here is touched by it. Closing the window stops a load promptly.
 
 #include "acquisition/AcquisitionReader.h"
+#include "gui/TextCache.h"
 #include "gui/UiThreadQueue.h"
 #include "render/GraphRenderer.h"
 #include "render/Statistics.h"
@@ -40,6 +41,7 @@ public:
     static constexpr int kHeight = 664;
 
     CGraphRenderer m_graph;
+    CTextCache m_texts; // the axis labels, laid out once
     CStatistics m_stats;
     std::vector<std::string> m_astrChannelNames;
     QComboBox* m_cbChannel;

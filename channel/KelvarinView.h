@@ -7,6 +7,7 @@
 
 #include "channel/Channel.h"
 #include "detectors/ComAccessDlg.h"
+#include "gui/TextCache.h"
 #include "render/GraphRenderer.h"
 #include "render/Statistics.h"
 
@@ -97,6 +98,7 @@ protected:
 private:
     void OnRepaintTick();
     void RenderWith(QPainter& painter);
+    void FillBackground(QPainter& painter) const;
     void PaintRealTime(QPainter& painter, float value, const QColor& color);
     void PaintStatistics(QPainter& painter, float value, const QColor& color);
     void PaintGraphic(QPainter& painter, float value, const QColor& color);
@@ -127,4 +129,5 @@ private:
     QFont m_fontStats;
     QFont m_fontSmall;
     QFont m_fontLarge;
+    CTextCache m_texts; // labels, names and serials, laid out once
 };

@@ -68,6 +68,22 @@ QImage CKelvarinView::Render() {
     return image;
 }
 
+void CKelvarinView::FillBackground(QPainter& painter) const {
+    // The graph's frame is drawn with a white brush and covers its plot: only the margins around
+    // it are filled here, not the plot twice.
+    const CPlotRect& r = m_rcPlot;
+    const int w = width(), h = height();
+    if (m_nDisplayMode != Graphic || r.left < 0 || r.top < 0 || r.right > w || r.bottom > h ||
+        r.right - r.left < 2 || r.bottom - r.top < 2) {
+        painter.fillRect(rect(), Qt::white);
+        return;
+    }
+    painter.fillRect(QRect(0, 0, w, r.top), Qt::white);
+    painter.fillRect(QRect(0, r.bottom, w, h - r.bottom), Qt::white);
+    painter.fillRect(QRect(0, r.top, r.left, r.bottom - r.top), Qt::white);
+    painter.fillRect(QRect(r.right, r.top, w - r.right, r.bottom - r.top), Qt::white);
+}
+
 void CKelvarinView::RenderWith(QPainter& painter) {
     // One read of the value, the alarm, the link and the record for the whole paint.
     const float value = m_channel.Value();
@@ -75,7 +91,7 @@ void CKelvarinView::RenderWith(QPainter& painter) {
     const CChannelConfig config = m_channel.Config();
     // Neither a lost or silent meter's last value nor the zero of one not read yet is live.
     const QColor color = pane.live ? (m_channel.Alarm() ? kRed : kBlack) : kGrey;
-    painter.fillRect(rect(), Qt::white);
+    FillBackground(painter);
     painter.setPen(kBlack);
     switch (m_nDisplayMode) {
     case RealTime:
@@ -95,8 +111,8 @@ void CKelvarinView::RenderWith(QPainter& painter) {
     painter.drawText(QRect(0, 10, width() - 5, height() - 10), Qt::AlignRight | Qt::AlignTop,
                      ToQt(config.m_strTitle));
     painter.setFont(m_fontSmall);
-    TextAt(painter, 10, 10, ToQt(config.m_strName));
-    TextAt(painter, 10, 30, ToQt(config.m_strSerial));
+    m_texts.DrawAt(painter, 10, 10, ToQt(config.m_strName));
+    m_texts.DrawAt(painter, 10, 30, ToQt(config.m_strSerial));
     if (!pane.foot.isEmpty())
         PaintFoot(painter, pane.foot);
 }
@@ -154,7 +170,7 @@ void CKelvarinView::PaintStatistics(QPainter& painter, float value, const QColor
     const QFontMetrics metrics = painter.fontMetrics();
     int y = 35;
     for (const auto& [label, text] : StatisticsTableLines(stats, value)) {
-        TextAt(painter, 25, y, ToQt(label));
+        m_texts.DrawAt(painter, 25, y, ToQt(label));
         TextAt(painter, valueColumn, y, ToQt(text));
         y += metrics.height();
     }
@@ -170,7 +186,7 @@ void CKelvarinView::PaintGraphic(QPainter& painter, float value, const QColor& c
     // Drawn from a copy so the channel's worker never waits for a paint.
     CGraphRenderer graph = m_channel.GraphSnapshot();
     graph.m_rcPlot = m_rcPlot;
-    graph.Draw(painter);
+    graph.Draw(painter, m_texts);
     painter.setBrush(Qt::NoBrush);
 }
 

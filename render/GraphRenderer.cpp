@@ -1,6 +1,7 @@
 #include "render/GraphRenderer.h"
 
 #include "gui/SingleByteText.h"
+#include "gui/TextCache.h"
 #include "render/ValueFormat.h"
 
 #include <QFontMetrics>
@@ -251,24 +252,28 @@ bool DrawByColumns(const CGraphRenderer& graph, CCurveLines& lines, size_t first
 } // namespace
 
 void CGraphRenderer::Draw(QPainter& painter) {
+    CTextCache texts;
+    Draw(painter, texts);
+}
+
+void CGraphRenderer::Draw(QPainter& painter, CTextCache& texts) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
     DrawFrameAndGrid(painter);
     if (m_bLoading) {
         const QString text = QStringLiteral("Loading File...");
-        const QFontMetrics metrics = painter.fontMetrics();
         const CPlotRect& r = m_rcPlot;
-        TextAt(painter, (r.left + r.right) / 2 - metrics.horizontalAdvance(text) / 2,
-               (r.top + r.bottom) / 2 - metrics.height() / 2, text);
+        texts.DrawAt(painter, (r.left + r.right) / 2 - texts.Width(painter, text) / 2,
+                     (r.top + r.bottom) / 2 - painter.fontMetrics().height() / 2, text);
         painter.restore();
         return;
     }
     DrawLevelLines(painter);
     if (m_nPointCount > 0) {
         DrawCurve(painter);
-        DrawCursor(painter);
-        DrawTimeLabels(painter);
-        DrawValueLabels(painter);
+        DrawCursor(painter, texts);
+        DrawTimeLabels(painter, texts);
+        DrawValueLabels(painter, texts);
     }
     painter.restore();
 }
@@ -357,7 +362,7 @@ void CGraphRenderer::DrawCurve(QPainter& painter) {
         painter.drawImage(QPoint(0, 0), fallback);
 }
 
-void CGraphRenderer::DrawCursor(QPainter& painter) const {
+void CGraphRenderer::DrawCursor(QPainter& painter, CTextCache& texts) const {
     if (m_ptCursor.x <= 0)
         return;
     const CPlotRect& r = m_rcPlot;
@@ -369,7 +374,7 @@ void CGraphRenderer::DrawCursor(QPainter& painter) const {
     const QString text = QStringLiteral("Cursor at : %1 Sec, ")
                              .arg(QString::fromStdString(FormatFixed(m_fCursorTime, 1))) +
                          ToQt(value + m_strUnit);
-    TextAt(painter, r.right - painter.fontMetrics().horizontalAdvance(text) - 20, 10, text);
+    texts.DrawAt(painter, r.right - texts.Width(painter, text) - 20, 10, text);
     painter.setPen(SolidPen(kLevelColour, 2));
     painter.setBrush(Qt::NoBrush);
     const QPoint cursor(m_ptCursor.x, m_ptCursor.y);
@@ -378,34 +383,34 @@ void CGraphRenderer::DrawCursor(QPainter& painter) const {
     painter.restore();
 }
 
-void CGraphRenderer::DrawTimeLabels(QPainter& painter) const {
+void CGraphRenderer::DrawTimeLabels(QPainter& painter, CTextCache& texts) const {
     float xMin = m_fXMin;
     float xMax = m_fXMax;
     if (m_bAutoScaleX && !m_points.empty()) {
         xMin = m_points.front().fTime;
         xMax = m_points.back().fTime;
     }
-    const QFontMetrics metrics = painter.fontMetrics();
     const std::vector<AxisLabel> labels = TimeLabels(xMin, xMax, m_rcPlot, m_timeStart);
-    std::vector<QString> texts;
+    std::vector<QString> strings;
     std::vector<std::pair<int, int>> extents;
     for (const AxisLabel& label : labels) {
-        texts.push_back(ToQt(label.text));
-        const int x = label.position - metrics.horizontalAdvance(texts.back()) / 2;
-        extents.emplace_back(x, x + metrics.horizontalAdvance(texts.back()));
+        strings.push_back(ToQt(label.text));
+        const int width = texts.Width(painter, strings.back());
+        const int x = label.position - width / 2;
+        extents.emplace_back(x, x + width);
     }
     for (size_t i : LabelsThatFit(extents, 4))
-        TextAt(painter, extents[i].first, m_rcPlot.bottom + 6, texts[i]);
+        texts.DrawAt(painter, extents[i].first, m_rcPlot.bottom + 6, strings[i]);
 }
 
-void CGraphRenderer::DrawValueLabels(QPainter& painter) const {
+void CGraphRenderer::DrawValueLabels(QPainter& painter, CTextCache& texts) const {
     if (m_nFirstRange < 0)
         return;
-    const QFontMetrics metrics = painter.fontMetrics();
+    const int height = painter.fontMetrics().height();
     for (const AxisLabel& label :
          ValueLabels(m_fYMin, m_fYMax, m_rcPlot, m_nFirstRange, m_strUnit)) {
         const QString text = ToQt(label.text);
-        TextAt(painter, m_rcPlot.left - 3 - metrics.horizontalAdvance(text),
-               label.position - metrics.height() / 2, text);
+        texts.DrawAt(painter, m_rcPlot.left - 3 - texts.Width(painter, text),
+                     label.position - height / 2, text);
     }
 }

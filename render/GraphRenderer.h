@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+class CTextCache;
 class QPainter;
 
 class CGraphRenderer {
@@ -53,6 +54,8 @@ public:
     // Paints everything with the painter's current pen and brush for the frame and its current
     // font and text colour for the labels.
     void Draw(QPainter& painter);
+    // The same, its labels laid out once in `texts` and taken from there at the next paints.
+    void Draw(QPainter& painter, CTextCache& texts);
     // With m_bAutoScaleY: the value range becomes the smallest and largest sample value.
     void AutoScaleY();
     // New series: the time origin is now, the samples are gone and their storage freed.
@@ -64,7 +67,7 @@ private:
     void DrawFrameAndGrid(QPainter& painter) const;
     void DrawLevelLines(QPainter& painter) const;
     void DrawCurve(QPainter& painter);
-    void DrawCursor(QPainter& painter) const;
-    void DrawTimeLabels(QPainter& painter) const;
-    void DrawValueLabels(QPainter& painter) const;
+    void DrawCursor(QPainter& painter, CTextCache& texts) const;
+    void DrawTimeLabels(QPainter& painter, CTextCache& texts) const;
+    void DrawValueLabels(QPainter& painter, CTextCache& texts) const;
 };

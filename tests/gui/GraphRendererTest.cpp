@@ -1,6 +1,8 @@
 // Pixels of the graph on an off-screen image, as a pane paints it.
 
 #include "render/GraphRenderer.h"
+#include "gui/SingleByteText.h"
+#include "gui/TextCache.h"
 
 #include <QImage>
 #include <QPainter>
@@ -164,6 +166,59 @@ private slots:
         graph.AutoScaleY();
         QVERIFY(graph.m_fYMax < graph.m_fYMin); // empty: the inverted sentinels
         Paint(graph);                           // and painting it is safe
+    }
+
+    // Labels laid out once are the labels drawn each time: the same pixels and widths as text
+    // shaped at every paint, in the fonts of the panes; a graph painted again from the cache is
+    // the graph painted afresh; the cache stays bounded however many texts go through it.
+    void cachedLabelsAreTheLabelsDrawnAfresh() {
+        CTextCache texts;
+        for (int pixels : {11, 13, 20, 27, 40}) {
+            QFont font;
+            font.setPixelSize(pixels);
+            for (const char* label : {"1.00E-03 W", "12:34:56", "KC1004", "\xb5W 0.5", "Mean"}) {
+                const QString text = ToQt(label);
+                QImage shaped(300, 80, QImage::Format_RGB32), cached(300, 80, QImage::Format_RGB32);
+                shaped.fill(Qt::white);
+                cached.fill(Qt::white);
+                QPainter a(&shaped), b(&cached);
+                a.setFont(font);
+                b.setFont(font);
+                TextAt(a, 7, 9, text);
+                QCOMPARE(texts.Width(b, text), a.fontMetrics().horizontalAdvance(text));
+                texts.DrawAt(b, 7, 9, text); // from the cache
+                a.end();
+                b.end();
+                QVERIFY2(shaped == cached, qPrintable(QString("%1 px: %2").arg(pixels).arg(text)));
+            }
+        }
+
+        CGraphRenderer graph = Graph();
+        for (int i = 0; i < 500; ++i)
+            graph.m_points.push_back({0.1f * static_cast<float>(i),
+                                      0.5f + 0.3f * std::sin(0.05f * static_cast<float>(i))});
+        graph.m_nPointCount = static_cast<int>(graph.m_points.size());
+        graph.m_nFirstRange = 3;
+        graph.m_strUnit = "W";
+        const auto paint = [&](CTextCache& cache) {
+            QImage image(800, 600, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            CGraphRenderer copy = graph;
+            copy.Draw(painter, cache);
+            return image;
+        };
+        CTextCache fresh;
+        const QImage first = paint(texts);
+        QVERIFY(texts.Size() > 5); // the axis labels are kept
+        QVERIFY(paint(texts) == first);
+        QVERIFY(paint(fresh) == first);
+
+        QImage scratch(10, 10, QImage::Format_RGB32);
+        QPainter painter(&scratch);
+        for (int i = 0; i < 3 * CTextCache::kCapacity; ++i)
+            texts.Width(painter, QString::number(i));
+        QVERIFY(texts.Size() <= CTextCache::kCapacity);
     }
 };
 

@@ -314,6 +314,18 @@ private slots:
         QCOMPARE(full.at(0).at(0).toInt(), 6); // the index, not the number shown
         menu->actions().at(3)->trigger();
         QCOMPARE(view.m_nDisplayMode, int(CKelvarinView::Graphic));
+        // The graph display paints every pixel of the pane, at its usual size and at one too
+        // small for its plot: the window does not clear a pane before painting it.
+        for (int i = 0; i < 50; ++i)
+            channel.OnNewValue(0.01f * static_cast<float>(i % 7));
+        for (const QSize size : {QSize(800, 600), QSize(130, 60)}) {
+            view.resize(size);
+            QImage image(size, QImage::Format_RGB32);
+            image.fill(Qt::magenta);
+            view.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+            QCOMPARE(CountColour(image, image.rect(), qRgb(255, 0, 255)), 0);
+        }
+        view.resize(800, 600);
         QVERIFY(channel.Alarm());
         menu->actions().at(10)->trigger();
         QVERIFY(!channel.Alarm());
