@@ -32,8 +32,9 @@ int Usage() {
                "  kelvarin-cli analyze FILE [--from SECONDS] [--to SECONDS]\n"
                "  kelvarin-cli config show SERIAL\n"
                "  kelvarin-cli config set SERIAL name=value...\n"
-               "PORT is a name under /dev (ttyUSB0) or a device path. Ports listed in\n"
-               "KELVARIN_PORTS (paths separated by ':') come first. Configuration files live\n"
+               "PORT is a name under /dev (ttyUSB0), a device path, or socket://HOST:PORT for a\n"
+               "meter behind a serial device server. Ports listed in KELVARIN_PORTS (paths\n"
+               "separated by ':') come first. Configuration files live\n"
                "under $KELVARIN_HOME/Kelvarin (else $HOME/Kelvarin). More: kelvarin-cli --help\n",
                stderr);
     return Cli::kUsage;

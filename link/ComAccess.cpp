@@ -1,5 +1,8 @@
 #include "link/ComAccess.h"
 
+#include "link/PortAddress.h"
+#include "link/TcpConnect.h"
+
 #include <cerrno>
 #include <chrono>
 #include <map>
@@ -8,6 +11,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -84,7 +88,7 @@ std::string ComAccess::DevicePath(const std::string& portName) {
 #ifdef _WIN32
     return "\\\\.\\" + portName;
 #else
-    if (!portName.empty() && portName[0] == '/')
+    if (!portName.empty() && (portName[0] == '/' || IsPortUrl(portName)))
         return portName;
     return "/dev/" + portName;
 #endif
@@ -105,6 +109,8 @@ bool ComAccess::Open(const std::string& devicePath, uint32_t baudRate) {
         SetError(PortOperation::Open, injected);
         return false;
     }
+    if (IsPortUrl(devicePath))
+        return OpenNetworkLocked(devicePath);
     const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         SetError(PortOperation::Open, errno);
@@ -142,6 +148,29 @@ bool ComAccess::Open(const std::string& devicePath, uint32_t baudRate) {
     return true;
 }
 
+bool ComAccess::OpenNetworkLocked(const std::string& url) {
+    PortAddress address;
+    std::string error;
+    if (!PortAddress::Parse(url, address, error)) {
+        SetDetailedError(PortFault::Address, EINVAL, error);
+        return false;
+    }
+    if (address.kind == PortKind::Rfc2217) {
+        SetDetailedError(PortFault::Address, EPROTONOSUPPORT,
+                         url + ": rfc2217:// is not supported yet (socket:// is)");
+        return false;
+    }
+    int code = 0;
+    const int fd = ConnectTcp(address, kTcpConnectTimeoutMs, error, code);
+    if (fd < 0) {
+        SetDetailedError(PortFault::Network, code, error);
+        return false;
+    }
+    m_bSocket = true;
+    m_hCom.store(fd);
+    return true;
+}
+
 void ComAccess::Close() {
     std::lock_guard<std::mutex> guard(m_lock);
     CloseLocked();
@@ -150,9 +179,11 @@ void ComAccess::Close() {
 void ComAccess::CloseLocked() {
     const int fd = m_hCom.exchange(-1);
     if (fd >= 0) {
-        ::ioctl(fd, TIOCNXCL);
+        if (!m_bSocket)
+            ::ioctl(fd, TIOCNXCL);
         ::close(fd); // also releases the advisory lock
     }
+    m_bSocket = false;
 }
 
 int ComAccess::WriteData(const void* data, uint32_t length) {
@@ -169,7 +200,9 @@ int ComAccess::WriteData(const void* data, uint32_t length) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
     while (written < length) {
-        const ssize_t n = ::write(fd, bytes + written, length - written);
+        // A socket whose server has gone fails the write (EPIPE) rather than raising SIGPIPE.
+        const ssize_t n = m_bSocket ? ::send(fd, bytes + written, length - written, MSG_NOSIGNAL)
+                                    : ::write(fd, bytes + written, length - written);
         if (n > 0) {
             written += static_cast<uint32_t>(n);
             continue;
@@ -226,10 +259,12 @@ int ComAccess::Read(void* buffer, uint32_t wanted, int waitMs) {
         SetError(PortOperation::Wait, errno);
         return -1;
     }
-    const bool gone = ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL));
+    bool gone = ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL));
     const ssize_t n = ::read(fd, buffer, wanted);
     if (n > 0)
         return static_cast<int>(n);
+    if (n == 0 && ready > 0 && m_bSocket)
+        gone = true; // the server closed the connection
     if (gone || (n < 0 && errno != EAGAIN && errno != EINTR)) {
         // The device is gone (unplugged adapter, closed pseudo-terminal): bytes still queued
         // are returned first, then every read fails.
@@ -275,4 +310,13 @@ PortError ComAccess::LastError() const {
 void ComAccess::SetError(PortOperation operation, int code) {
     // Called with m_lock held.
     m_lastError = PortError::From(operation, code);
+}
+
+void ComAccess::SetDetailedError(PortFault kind, int code, const std::string& detail) {
+    // Called with m_lock held.
+    m_lastError = PortError();
+    m_lastError.kind = kind;
+    m_lastError.code = code;
+    m_lastError.operation = PortOperation::Open;
+    m_lastError.detail = detail;
 }

@@ -19,11 +19,12 @@ public:
     ComAccess& operator=(const ComAccess&) = delete;
 
     // The device path of a port name: "/dev/NAME" on POSIX, or NAME itself when it is already an
-    // absolute path (pseudo-terminals, /dev/serial/by-id/...); "\\.\NAME" on Windows.
+    // absolute path (pseudo-terminals, /dev/serial/by-id/...) or a URL; "\\.\NAME" on Windows.
     static std::string DevicePath(const std::string& portName);
 
-    // Opens the device at the given rate, 8 data bits, no parity, one stop bit. On failure the
-    // port stays closed and LastError() holds the reason.
+    // Opens the device at the given rate, 8 data bits, no parity, one stop bit; a URL
+    // ("socket://HOST:PORT") connects to a serial device server instead, whose own line settings
+    // hold. On failure the port stays closed and LastError() holds the reason.
     bool Open(const std::string& devicePath, uint32_t baudRate);
     void Close();
     bool IsOpen() const { return m_hCom.load() >= 0; }
@@ -62,10 +63,13 @@ public:
 
 private:
     void SetError(PortOperation operation, int code);
+    void SetDetailedError(PortFault kind, int code, const std::string& detail);
+    bool OpenNetworkLocked(const std::string& url);
     void CloseLocked();
     int Read(void* buffer, uint32_t wanted, int waitMs);
 
     std::atomic<int> m_hCom{-1};
+    bool m_bSocket = false; // under m_lock: the descriptor is a network port's TCP socket
     // Serialises the descriptor's use against Close, which may come from another thread than the
     // channel's worker that reads and writes. Every call under it is short (a 1 ms wait at most).
     mutable std::mutex m_lock;

@@ -56,6 +56,8 @@ PortError PortError::From(PortOperation operation, int code) {
 std::string PortError::Text() const {
     if (kind == PortFault::None)
         return std::string();
+    if (!detail.empty())
+        return detail + "\n";
     char message[256];
     const char* text = message;
 #if defined(__GLIBC__) && defined(_GNU_SOURCE)

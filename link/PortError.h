@@ -15,6 +15,8 @@ enum class PortFault {
     Closed,   // the port was not open
     Settings, // the line could not be read or set (rate, 8N1)
     Io,       // any other failure of the system
+    Address,  // a port's URL that is not well formed (nothing was connected)
+    Network,  // a network port that could not be reached (resolution, connect, the server)
 };
 
 // The operation that failed; each has the text of the port layer's messages.
@@ -24,10 +26,14 @@ struct PortError {
     PortFault kind = PortFault::None;
     int code = 0; // errno
     PortOperation operation = PortOperation::None;
+    // A network port's own text ("HOST:PORT: Connection refused"), shown instead of the
+    // operation's; empty for a device.
+    std::string detail;
 
     // The kind an operation's errno means.
     static PortError From(PortOperation operation, int code);
     explicit operator bool() const { return kind != PortFault::None; }
-    // The operation's text, then ": (errno) strerror" and a line feed; empty when none.
+    // The operation's text, then ": (errno) strerror" and a line feed (a network port's detail
+    // and a line feed); empty when none.
     std::string Text() const;
 };

@@ -1,6 +1,7 @@
 #include "link/PortList.h"
 
 #include "link/ComAccess.h"
+#include "link/PortAddress.h"
 
 #include <QSerialPortInfo>
 
@@ -31,13 +32,8 @@ std::vector<std::string> PortsFromEnvironment() {
     const char* variable = std::getenv("KELVARIN_PORTS");
     if (!variable)
         return ports;
-    const std::string text = variable;
-    size_t start = 0;
-    while (start <= text.size()) {
-        const size_t end = std::min(text.find(':', start), text.size());
-        AddUnique(ports, text.substr(start, end - start));
-        start = end + 1;
-    }
+    for (const std::string& name : SplitPortList(variable))
+        AddUnique(ports, name);
     return ports;
 }
 

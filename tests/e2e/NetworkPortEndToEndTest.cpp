@@ -1,0 +1,172 @@
+// kelvarin-cli against a simulated meter behind a real serial device server: Debian's ser2net,
+// started by the test on 127.0.0.1 with a raw TCP accepter in front of the meter's
+// pseudo-terminal, and stopped by its id.
+
+#include "channel/Channel.h"
+#include "sim/MeterSimulator.h"
+#include "support/SteadyMeter.h"
+#include "support/Subprocess.h"
+#include "support/TempHome.h"
+#include "support/WaitUntil.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string kCli = KELVARIN_CLI_PATH;
+
+bool HasSer2Net() {
+    return system("command -v ser2net >/dev/null 2>&1") == 0;
+}
+
+// A port of 127.0.0.1 that nothing listens on now.
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+bool Listens(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool connected =
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+// ser2net serving `device` raw on a port of 127.0.0.1; killed by its id when the test ends.
+class Ser2Net {
+public:
+    // On `port`, or on a free one.
+    Ser2Net(const std::string& folder, const std::string& device, int port = 0)
+        : m_port(port > 0 ? port : FreePort()) {
+        const std::string config = folder + "/ser2net.yaml";
+        std::ofstream(config) << "connection: &meter\n"
+                                 "  accepter: tcp,127.0.0.1,"
+                              << m_port
+                              << "\n"
+                                 "  connector: serialdev," +
+                                     device +
+                                     ",57600n81,local\n"
+                                     "  options:\n"
+                                     "    kickolduser: true\n";
+        // exec: the id started is ser2net's own.
+        m_process = std::make_unique<Subprocess>(std::vector<std::string>{
+            "/bin/sh", "-c", "exec ser2net -n -c " + config + " -P " + folder + "/ser2net.pid"});
+    }
+    ~Ser2Net() {
+        m_process->Signal(SIGTERM);
+        m_process->Finish(10000);
+    }
+    bool WaitReady() {
+        return WaitUntil([this] { return Listens(m_port); }, std::chrono::milliseconds(10000));
+    }
+    int Port() const { return m_port; }
+    std::string Url() const { return "socket://127.0.0.1:" + std::to_string(m_port); }
+    std::string Errors() { return m_process->Errors(); }
+
+private:
+    int m_port;
+    std::unique_ptr<Subprocess> m_process;
+};
+
+// Probe and stream through the server read what they read on the pseudo-terminal, and the
+// meter receives the same bytes.
+TEST(NetworkPortEndToEnd, ProbeAndStreamThroughARawDeviceServer) {
+    if (!HasSer2Net())
+        GTEST_SKIP() << "no ser2net on PATH";
+    TempHome home;
+    std::string error;
+    CMeterSimulator meter(SteadyProfile("KLV-NET", "KN3001", 40));
+    ASSERT_TRUE(meter.Start(error)) << error;
+    Ser2Net server(home.Path(), meter.PortPath());
+    ASSERT_TRUE(server.WaitReady()) << server.Errors();
+
+    ProcessResult r = RunProgram({kCli, "probe", server.Url()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "-1\t" + server.Url() + "\tKLV-NET\tKN3001\t\n");
+    EXPECT_EQ(ReceivedText(meter), "*CSU*NAM*SNN");
+
+    // The same stream on the pseudo-terminal and through the server: the same lines, and the
+    // same bytes at the meter.
+    std::string received[2];
+    std::string values[2];
+    const std::string ports[2] = {meter.PortPath(), server.Url()};
+    for (int way = 0; way < 2; ++way) {
+        meter.ClearLogs();
+        r = RunProgram({kCli, "stream", ports[way], "--count", "5"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        std::istringstream lines(r.out);
+        int count = 0;
+        for (std::string line; std::getline(lines, line); ++count)
+            values[way] += line.substr(line.find('\t')) + "\n"; // the time aside
+        EXPECT_EQ(count, 5) << r.out;
+        EXPECT_TRUE(StopsStreaming(meter));
+        received[way] = ReceivedText(meter);
+    }
+    EXPECT_EQ(values[1], values[0]);
+    EXPECT_EQ(received[1], received[0]);
+    EXPECT_EQ(received[1], "*CSU*NAM*SNN*PWC 1064*CAU*CSU");
+}
+
+// The server killed: the channel's meter is lost, with the server's close as its reason, and it
+// keeps its last reading for a recording; the server back on its port: the channel takes the
+// same meter back by itself, with its wavelength, and reads again.
+TEST(NetworkPortEndToEnd, AServerGoneIsALostMeterAndItsReturnResumesIt) {
+    if (!HasSer2Net())
+        GTEST_SKIP() << "no ser2net on PATH";
+    TempHome home;
+    std::string error;
+    CMeterSimulator meter(SteadyProfile("KLV-NET", "KN3002", 40));
+    ASSERT_TRUE(meter.Start(error)) << error;
+    auto server = std::make_unique<Ser2Net>(home.Path(), meter.PortPath());
+    ASSERT_TRUE(server->WaitReady()) << server->Errors();
+    const int port = server->Port();
+
+    CChannel channel;
+    CChannelConfig config;
+    config.m_strPort = server->Url();
+    config.m_strSerial = "KN3002";
+    config.m_strName = "KLV-NET";
+    config.m_nWavelength = 633;
+    channel.RequestConnect(config, false);
+    ASSERT_TRUE(WaitUntil([&] { return channel.ReadingCount() > 5; }));
+    const float reading = channel.Value();
+
+    server.reset(); // killed by its id
+    ASSERT_TRUE(WaitUntil([&] { return channel.IsLost(); }));
+    EXPECT_EQ(channel.SampleForAcquisition(), reading);
+    EXPECT_FALSE(channel.HasReading());
+    meter.ClearLogs();
+
+    server = std::make_unique<Ser2Net>(home.Path(), meter.PortPath(), port);
+    ASSERT_TRUE(server->WaitReady()) << server->Errors();
+    ASSERT_TRUE(WaitUntil([&] { return channel.IsConnected() && channel.HasReading(); },
+                          std::chrono::seconds(15)));
+    EXPECT_EQ(meter.Wavelength(), 633);
+    EXPECT_NE(ReceivedText(meter).find("*SNN"), std::string::npos) << "asked who it is";
+}
+
+} // namespace
