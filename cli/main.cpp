@@ -32,10 +32,10 @@ int Usage() {
                "  kelvarin-cli analyze FILE [--from SECONDS] [--to SECONDS]\n"
                "  kelvarin-cli config show SERIAL\n"
                "  kelvarin-cli config set SERIAL name=value...\n"
-               "PORT is a name under /dev (ttyUSB0), a device path, or socket://HOST:PORT for a\n"
-               "meter behind a serial device server. Ports listed in KELVARIN_PORTS (paths\n"
-               "separated by ':') come first. Configuration files live\n"
-               "under $KELVARIN_HOME/Kelvarin (else $HOME/Kelvarin). More: kelvarin-cli --help\n",
+               "PORT is a name under /dev (ttyUSB0), a device path, or rfc2217://HOST:PORT or\n"
+               "socket://HOST:PORT for a meter behind a serial device server. Ports listed in\n"
+               "KELVARIN_PORTS (separated by ':') come first. Configuration files live under\n"
+               "$KELVARIN_HOME/Kelvarin (else $HOME/Kelvarin). More: kelvarin-cli --help\n",
                stderr);
     return Cli::kUsage;
 }
@@ -77,7 +77,10 @@ const char kHelp[] =
     "  -h, --help         show this help and exit\n"
     "  --version          show the version and exit\n"
     "\n"
-    "PORT is a name under /dev (ttyUSB0) or a device path (/dev/serial/by-id/...). record stops\n"
+    "PORT is a name under /dev (ttyUSB0), a device path (/dev/serial/by-id/...), or a meter "
+    "behind\n"
+    "a serial device server: rfc2217://HOST:PORT (the server's line is set to 57600 8N1) or\n"
+    "socket://HOST:PORT (raw TCP; the server's own settings hold). record stops\n"
     "like the window's Stop Acquisition on Ctrl+C or SIGTERM, with its last line whole; a meter\n"
     "unplugged meanwhile keeps its column with its last reading until it answers again.\n"
     "monitor answers GET /metrics only (read-only) and stops the same way: every meter stopped,\n"

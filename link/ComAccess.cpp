@@ -1,10 +1,13 @@
 #include "link/ComAccess.h"
 
 #include "link/PortAddress.h"
+#include "link/Rfc2217Codec.h"
 #include "link/TcpConnect.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <map>
 
 #include <fcntl.h>
@@ -110,7 +113,7 @@ bool ComAccess::Open(const std::string& devicePath, uint32_t baudRate) {
         return false;
     }
     if (IsPortUrl(devicePath))
-        return OpenNetworkLocked(devicePath);
+        return OpenNetworkLocked(devicePath, baudRate);
     const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         SetError(PortOperation::Open, errno);
@@ -148,16 +151,11 @@ bool ComAccess::Open(const std::string& devicePath, uint32_t baudRate) {
     return true;
 }
 
-bool ComAccess::OpenNetworkLocked(const std::string& url) {
+bool ComAccess::OpenNetworkLocked(const std::string& url, uint32_t baudRate) {
     PortAddress address;
     std::string error;
     if (!PortAddress::Parse(url, address, error)) {
         SetDetailedError(PortFault::Address, EINVAL, error);
-        return false;
-    }
-    if (address.kind == PortKind::Rfc2217) {
-        SetDetailedError(PortFault::Address, EPROTONOSUPPORT,
-                         url + ": rfc2217:// is not supported yet (socket:// is)");
         return false;
     }
     int code = 0;
@@ -168,7 +166,52 @@ bool ComAccess::OpenNetworkLocked(const std::string& url) {
     }
     m_bSocket = true;
     m_hCom.store(fd);
+    if (address.kind == PortKind::Rfc2217 && !NegotiateLocked(address, baudRate)) {
+        CloseLocked();
+        return false;
+    }
     return true;
+}
+
+bool ComAccess::NegotiateLocked(const PortAddress& address, uint32_t baudRate) {
+    const int fd = m_hCom.load();
+    m_telnet = std::make_unique<CRfc2217Codec>(baudRate);
+    m_telnet->Start();
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kTcpConnectTimeoutMs);
+    char buffer[512];
+    while (m_telnet->GetState() == CRfc2217Codec::State::Negotiating) {
+        if (SendAllLocked(fd, m_telnet->TakeOutput()) < 0)
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        pollfd pfd{fd, POLLIN, 0};
+        if (left <= 0 || ::poll(&pfd, 1, static_cast<int>(left)) == 0) {
+            SetDetailedError(PortFault::Network, ETIMEDOUT,
+                             address.Endpoint() +
+                                 ": no answer to the COM-PORT-OPTION (RFC 2217) within 3 s");
+            return false;
+        }
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0 && !(n < 0 && (errno == EAGAIN || errno == EINTR))) {
+            SetDetailedError(PortFault::Network, n < 0 ? errno : ECONNRESET,
+                             address.Endpoint() + ": the server closed the connection while "
+                                                  "the line was being set");
+            return false;
+        }
+        if (n > 0)
+            m_telnet->Feed(buffer, static_cast<size_t>(n));
+    }
+    if (m_telnet->GetState() == CRfc2217Codec::State::Refused) {
+        SetDetailedError(PortFault::Network, EPROTO,
+                         address.Endpoint() + ": the server " + m_telnet->Refusal());
+        return false;
+    }
+    // A port starts with an empty input queue, as a device's does when it is opened.
+    m_telnet->TakeData();
+    m_telnet->PurgeReceived();
+    return SendAllLocked(fd, m_telnet->TakeOutput()) >= 0;
 }
 
 void ComAccess::Close() {
@@ -184,6 +227,9 @@ void ComAccess::CloseLocked() {
         ::close(fd); // also releases the advisory lock
     }
     m_bSocket = false;
+    m_telnet.reset();
+    m_decoded.clear();
+    m_nDecoded.store(0);
 }
 
 int ComAccess::WriteData(const void* data, uint32_t length) {
@@ -195,7 +241,17 @@ int ComAccess::WriteData(const void* data, uint32_t length) {
         SetError(PortOperation::Write, EBADF);
         return -1;
     }
-    const auto* bytes = static_cast<const char*>(data);
+    if (m_telnet) {
+        // Through the telnet framing: an IAC byte of the data goes out doubled.
+        m_telnet->SendData(static_cast<const char*>(data), length);
+        return SendAllLocked(fd, m_telnet->TakeOutput()) < 0 ? -1 : static_cast<int>(length);
+    }
+    return SendAllLocked(fd, std::string(static_cast<const char*>(data), length));
+}
+
+int ComAccess::SendAllLocked(int fd, const std::string& bytesToSend) {
+    const char* bytes = bytesToSend.data();
+    const auto length = static_cast<uint32_t>(bytesToSend.size());
     uint32_t written = 0;
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
@@ -253,6 +309,8 @@ int ComAccess::Read(void* buffer, uint32_t wanted, int waitMs) {
         SetError(PortOperation::Read, EBADF);
         return -1;
     }
+    if (m_telnet && !m_decoded.empty())
+        return TakeDecodedLocked(buffer, wanted);
     pollfd pfd{fd, POLLIN, 0};
     const int ready = ::poll(&pfd, 1, waitMs);
     if (ready < 0 && errno != EINTR) {
@@ -260,6 +318,25 @@ int ComAccess::Read(void* buffer, uint32_t wanted, int waitMs) {
         return -1;
     }
     bool gone = ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL));
+    if (m_telnet) {
+        // What the server sent, less its telnet commands (and its answers to them sent back).
+        char raw[512];
+        const ssize_t n = ::read(fd, raw, sizeof raw);
+        if (n > 0) {
+            m_telnet->Feed(raw, static_cast<size_t>(n));
+            m_decoded += m_telnet->TakeData();
+            if (SendAllLocked(fd, m_telnet->TakeOutput()) < 0)
+                return -1;
+            return TakeDecodedLocked(buffer, wanted);
+        }
+        if (n == 0 && ready > 0)
+            gone = true;
+        if (gone || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            SetError(PortOperation::Read, gone ? EIO : errno);
+            return -1;
+        }
+        return 0;
+    }
     const ssize_t n = ::read(fd, buffer, wanted);
     if (n > 0)
         return static_cast<int>(n);
@@ -274,7 +351,17 @@ int ComAccess::Read(void* buffer, uint32_t wanted, int waitMs) {
     return 0;
 }
 
+int ComAccess::TakeDecodedLocked(void* buffer, uint32_t wanted) {
+    const size_t count = std::min<size_t>(wanted, m_decoded.size());
+    std::memcpy(buffer, m_decoded.data(), count);
+    m_decoded.erase(0, count);
+    m_nDecoded.store(m_decoded.size());
+    return static_cast<int>(count);
+}
+
 ComAccess::Wait ComAccess::WaitForInput(int wakeFd, int timeoutMs) {
+    if (m_nDecoded.load() > 0)
+        return Wait::Readable; // decoded already, waiting to be read
     // Without the lock: the wait may be long, and only its owner's thread closes the port.
     pollfd fds[2] = {{wakeFd, POLLIN, 0}, {m_hCom.load(), POLLIN, 0}};
     const nfds_t count = fds[1].fd >= 0 ? 2 : 1;
@@ -296,6 +383,18 @@ int ComAccess::QueuedInputCount() {
     const int fd = m_hCom.load();
     if (fd < 0)
         return -1;
+    if (m_telnet) {
+        // The data of what the server sent so far, once its telnet commands are taken out.
+        char raw[512];
+        ssize_t n;
+        while ((n = ::read(fd, raw, sizeof raw)) > 0) {
+            m_telnet->Feed(raw, static_cast<size_t>(n));
+            m_decoded += m_telnet->TakeData();
+        }
+        SendAllLocked(fd, m_telnet->TakeOutput());
+        m_nDecoded.store(m_decoded.size());
+        return static_cast<int>(m_decoded.size());
+    }
     int count = 0;
     if (::ioctl(fd, FIONREAD, &count) != 0)
         return -1;

@@ -5,11 +5,15 @@
 
 #include "link/ExchangePacer.h"
 #include "link/PortError.h"
+#include "link/Rfc2217Codec.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+
+struct PortAddress;
 
 class ComAccess {
 public:
@@ -23,8 +27,9 @@ public:
     static std::string DevicePath(const std::string& portName);
 
     // Opens the device at the given rate, 8 data bits, no parity, one stop bit; a URL
-    // ("socket://HOST:PORT") connects to a serial device server instead, whose own line settings
-    // hold. On failure the port stays closed and LastError() holds the reason.
+    // connects to a serial device server instead: "rfc2217://HOST:PORT" sets the server's line
+    // as a device's is set, "socket://HOST:PORT" leaves the server's own settings. On failure the
+    // port stays closed and LastError() holds the reason.
     bool Open(const std::string& devicePath, uint32_t baudRate);
     void Close();
     bool IsOpen() const { return m_hCom.load() >= 0; }
@@ -64,12 +69,20 @@ public:
 private:
     void SetError(PortOperation operation, int code);
     void SetDetailedError(PortFault kind, int code, const std::string& detail);
-    bool OpenNetworkLocked(const std::string& url);
+    bool OpenNetworkLocked(const std::string& url, uint32_t baudRate);
+    bool NegotiateLocked(const PortAddress& address, uint32_t baudRate);
+    // Every byte or -1 (LastError says why), within the write time limit.
+    int SendAllLocked(int fd, const std::string& bytes);
+    int TakeDecodedLocked(void* buffer, uint32_t wanted);
     void CloseLocked();
     int Read(void* buffer, uint32_t wanted, int waitMs);
 
     std::atomic<int> m_hCom{-1};
     bool m_bSocket = false; // under m_lock: the descriptor is a network port's TCP socket
+    // Under m_lock: an rfc2217:// port's telnet codec and the data it decoded, not read yet.
+    std::unique_ptr<CRfc2217Codec> m_telnet;
+    std::string m_decoded;
+    std::atomic<size_t> m_nDecoded{0}; // m_decoded's size, for the wait without the lock
     // Serialises the descriptor's use against Close, which may come from another thread than the
     // channel's worker that reads and writes. Every call under it is short (a 1 ms wait at most).
     mutable std::mutex m_lock;

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -20,30 +23,54 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// One name lookup on the resolver's own thread (getaddrinfo_a). A lookup given up on cannot
-// always be cancelled; it is kept until it ends and freed by a later lookup.
+// A name lookup on a thread of its own, so that the caller can give up on it at the deadline:
+// getaddrinfo itself has no time limit of ours. A lookup given up on finishes by itself and frees
+// its result; its thread is joined by a later lookup, or at exit.
 struct Lookup {
     std::string host;
     std::string service;
-    addrinfo hints{};
-    gaicb request{};
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;      // under lock
+    bool abandoned = false; // under lock
+    int status = 0;
+    addrinfo* result = nullptr;
 };
 
-std::mutex g_abandonedLock;
-std::vector<std::unique_ptr<Lookup>> g_abandoned;
+class AbandonedLookups {
+public:
+    ~AbandonedLookups() {
+        for (auto& entry : m_entries)
+            entry.second.join();
+    }
+    void Add(std::shared_ptr<Lookup> lookup, std::thread thread) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_entries.emplace_back(std::move(lookup), std::move(thread));
+    }
+    // Joins the threads whose lookup has ended.
+    void JoinEnded() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (auto it = m_entries.begin(); it != m_entries.end();) {
+            bool done;
+            {
+                std::lock_guard<std::mutex> entryGuard(it->first->lock);
+                done = it->first->done;
+            }
+            if (done) {
+                it->second.join();
+                it = m_entries.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
 
-void FreeEnded() {
-    std::lock_guard<std::mutex> guard(g_abandonedLock);
-    g_abandoned.erase(std::remove_if(g_abandoned.begin(), g_abandoned.end(),
-                                     [](const std::unique_ptr<Lookup>& lookup) {
-                                         if (gai_error(&lookup->request) == EAI_INPROGRESS)
-                                             return false;
-                                         if (lookup->request.ar_result)
-                                             freeaddrinfo(lookup->request.ar_result);
-                                         return true;
-                                     }),
-                      g_abandoned.end());
-}
+private:
+    std::mutex m_lock;
+    std::vector<std::pair<std::shared_ptr<Lookup>, std::thread>> m_entries;
+};
+
+AbandonedLookups g_abandoned;
 
 int MsLeft(Clock::time_point deadline) {
     const auto left =
@@ -65,46 +92,54 @@ std::string SystemText(int code) {
 
 // The addresses of the host, or null with `error` set.
 addrinfo* Resolve(const PortAddress& address, Clock::time_point deadline, std::string& error) {
-    FreeEnded();
-    auto lookup = std::make_unique<Lookup>();
+    g_abandoned.JoinEnded();
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+    const std::string service = std::to_string(address.port);
+    addrinfo* result = nullptr;
+    // An address needs no lookup.
+    if (getaddrinfo(address.host.c_str(), service.c_str(), &hints, &result) == 0)
+        return result;
+
+    auto lookup = std::make_shared<Lookup>();
     lookup->host = address.host;
-    lookup->service = std::to_string(address.port);
-    lookup->hints.ai_family = AF_UNSPEC;
-    lookup->hints.ai_socktype = SOCK_STREAM;
-    lookup->hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
-    lookup->request.ar_name = lookup->host.c_str();
-    lookup->request.ar_service = lookup->service.c_str();
-    lookup->request.ar_request = &lookup->hints;
-    gaicb* list[1] = {&lookup->request};
-    int status = getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr);
-    if (status != 0) {
-        error = gai_strerror(status);
-        return nullptr;
-    }
-    for (;;) {
-        status = gai_error(&lookup->request);
-        if (status != EAI_INPROGRESS)
-            break;
-        const int left = MsLeft(deadline);
-        if (left == 0)
-            break;
-        const timespec wait{left / 1000, static_cast<long>(left % 1000) * 1000000L};
-        const gaicb* const waiting[1] = {&lookup->request};
-        gai_suspend(waiting, 1, &wait);
-    }
-    if (status == EAI_INPROGRESS) {
-        if (gai_cancel(&lookup->request) != EAI_CANCELED) {
-            std::lock_guard<std::mutex> guard(g_abandonedLock);
-            g_abandoned.push_back(std::move(lookup)); // still running: freed once it ends
+    lookup->service = service;
+    std::thread thread([lookup] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+        addrinfo* found = nullptr;
+        const int status =
+            getaddrinfo(lookup->host.c_str(), lookup->service.c_str(), &hints, &found);
+        std::lock_guard<std::mutex> guard(lookup->lock);
+        lookup->done = true;
+        lookup->status = status;
+        if (lookup->abandoned) {
+            if (found)
+                freeaddrinfo(found);
+        } else {
+            lookup->result = found;
         }
+        lookup->ended.notify_all();
+    });
+    std::unique_lock<std::mutex> guard(lookup->lock);
+    if (!lookup->ended.wait_until(guard, deadline, [&] { return lookup->done; })) {
+        lookup->abandoned = true;
+        guard.unlock();
+        g_abandoned.Add(lookup, std::move(thread));
         error = "no answer from the name resolver in time";
         return nullptr;
     }
-    if (status != 0) {
-        error = gai_strerror(status);
+    guard.unlock();
+    thread.join();
+    if (lookup->status != 0) {
+        error = gai_strerror(lookup->status);
         return nullptr;
     }
-    return lookup->request.ar_result;
+    return lookup->result;
 }
 
 // A non-blocking connect to one address within the deadline; the socket or -1 with `code`.

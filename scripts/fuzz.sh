@@ -10,7 +10,8 @@ seconds="${1:-${FUZZ_SECONDS:-20}}"
 
 # target and longest input: the line buffer needs more than its 64 KiB bound.
 targets=(fuzz_line_buffer:70000 fuzz_identification:4096 fuzz_config_record:4096
-         fuzz_command_reader:4096 fuzz_acquisition_reader:8192 fuzz_port_list:1024)
+         fuzz_command_reader:4096 fuzz_acquisition_reader:8192 fuzz_port_list:1024
+         fuzz_rfc2217:4096)
 names=()
 for entry in "${targets[@]}"; do names+=("${entry%%:*}"); done
 

@@ -10,7 +10,7 @@ PACKAGES=(
   fonts-liberation2 xvfb xauth
   dpkg-dev file help2man lintian desktop-file-utils appstream
   prometheus-cpp-dev libcivetweb-dev prometheus
-  ser2net
+  ser2net libtelnet-dev
 )
 
 missing=()

@@ -3,6 +3,7 @@
 // pseudo-terminal, and stopped by its id.
 
 #include "channel/Channel.h"
+#include "link/ComAccess.h"
 #include "sim/MeterSimulator.h"
 #include "support/SteadyMeter.h"
 #include "support/Subprocess.h"
@@ -11,13 +12,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <memory>
 #include <sstream>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -59,19 +63,16 @@ bool Listens(int port) {
 // ser2net serving `device` raw on a port of 127.0.0.1; killed by its id when the test ends.
 class Ser2Net {
 public:
-    // On `port`, or on a free one.
-    Ser2Net(const std::string& folder, const std::string& device, int port = 0)
-        : m_port(port > 0 ? port : FreePort()) {
+    // On `port`, or on a free one; `telnet` serves RFC 2217, with the device's line at `line`
+    // until a client sets it.
+    Ser2Net(const std::string& folder, const std::string& device, int port = 0, bool telnet = false,
+            const std::string& line = "57600n81")
+        : m_port(port > 0 ? port : FreePort()), m_telnet(telnet) {
         const std::string config = folder + "/ser2net.yaml";
-        std::ofstream(config) << "connection: &meter\n"
-                                 "  accepter: tcp,127.0.0.1,"
-                              << m_port
-                              << "\n"
-                                 "  connector: serialdev," +
-                                     device +
-                                     ",57600n81,local\n"
-                                     "  options:\n"
-                                     "    kickolduser: true\n";
+        std::ofstream(config) << "connection: &meter\n  accepter: "
+                              << (telnet ? "telnet(rfc2217),tcp" : "tcp") << ",127.0.0.1," << m_port
+                              << "\n  connector: serialdev," << device << "," << line
+                              << ",local\n  options:\n    kickolduser: true\n";
         // exec: the id started is ser2net's own.
         m_process = std::make_unique<Subprocess>(std::vector<std::string>{
             "/bin/sh", "-c", "exec ser2net -n -c " + config + " -P " + folder + "/ser2net.pid"});
@@ -84,11 +85,14 @@ public:
         return WaitUntil([this] { return Listens(m_port); }, std::chrono::milliseconds(10000));
     }
     int Port() const { return m_port; }
-    std::string Url() const { return "socket://127.0.0.1:" + std::to_string(m_port); }
+    std::string Url() const {
+        return (m_telnet ? "rfc2217://127.0.0.1:" : "socket://127.0.0.1:") + std::to_string(m_port);
+    }
     std::string Errors() { return m_process->Errors(); }
 
 private:
     int m_port;
+    bool m_telnet;
     std::unique_ptr<Subprocess> m_process;
 };
 
@@ -167,6 +171,45 @@ TEST(NetworkPortEndToEnd, AServerGoneIsALostMeterAndItsReturnResumesIt) {
                           std::chrono::seconds(15)));
     EXPECT_EQ(meter.Wavelength(), 633);
     EXPECT_NE(ReceivedText(meter).find("*SNN"), std::string::npos) << "asked who it is";
+}
+
+// Through RFC 2217 the client sets the line: the server's port, configured at 9600 7E1, is at
+// 57600 8N1 without flow control while a client is connected, and the probe and the stream
+// read what they read on the pseudo-terminal.
+TEST(NetworkPortEndToEnd, Rfc2217SetsTheLineAndCarriesTheSameExchange) {
+    if (!HasSer2Net())
+        GTEST_SKIP() << "no ser2net on PATH";
+    TempHome home;
+    std::string error;
+    CMeterSimulator meter(SteadyProfile("KLV-NET", "KN3003", 40));
+    ASSERT_TRUE(meter.Start(error)) << error;
+    Ser2Net server(home.Path(), meter.PortPath(), 0, true, "9600e71");
+    ASSERT_TRUE(server.WaitReady()) << server.Errors();
+
+    ProcessResult r = RunProgram({kCli, "probe", server.Url()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "-1\t" + server.Url() + "\tKLV-NET\tKN3003\t\n");
+    EXPECT_EQ(ReceivedText(meter), "*CSU*NAM*SNN");
+    // Read back while a client holds the server's port (closed, a pseudo-terminal forgets it).
+    ComAccess client;
+    ASSERT_TRUE(client.Open(server.Url(), ComAccess::kMeterBaudRate)) << client.LastError().Text();
+    const int line = ::open(meter.PortPath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(line, 0);
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(line, &tio), 0);
+    ::close(line);
+    EXPECT_EQ(::cfgetospeed(&tio), B57600);
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    client.Close();
+
+    meter.ClearLogs();
+    r = RunProgram({kCli, "stream", server.Url(), "--count", "5"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 5) << r.out;
+    EXPECT_NE(r.out.find("\t1.50 mW\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(StopsStreaming(meter));
+    EXPECT_EQ(ReceivedText(meter), "*CSU*NAM*SNN*PWC 1064*CAU*CSU");
 }
 
 } // namespace

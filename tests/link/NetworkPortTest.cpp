@@ -1,7 +1,8 @@
 // Ports named by URL: what is a well-formed one (and the message for one that is not, before any
-// connection), lists that hold URLs, and a socket:// port against a TCP server of the test on
-// 127.0.0.1: paced bytes out, replies in, the server's close seen as a hang-up, nothing listening
-// and an unknown host told with the server's name and the reason.
+// connection), lists that hold URLs, an rfc2217:// server silent or refusing, and a socket:// port
+// against a TCP server of the test on 127.0.0.1: paced bytes out, replies in, the server's close
+// seen as a hang-up, nothing listening and an unknown host told with the server's name and the
+// reason.
 
 #include "link/ComAccess.h"
 #include "link/PortAddress.h"
@@ -152,6 +153,37 @@ TEST(NetworkPort, NothingListeningAnUnknownHostAndABadUrlAreToldPromptly) {
     EXPECT_EQ(port.LastError().Text(),
               "socket://127.0.0.1:99999: the port must be a number from 1 to 65535\n");
     EXPECT_EQ(port.LastError().kind, PortFault::Address);
+}
+
+// An rfc2217:// server that never answers the negotiation, and one that refuses the option:
+// each is told, naming the server, and the port stays closed.
+TEST(NetworkPort, ATelnetServerThatIsSilentOrRefusesTheComPortOptionIsTold) {
+    Listener silent; // connects (the system accepts), then says nothing
+    ComAccess port;
+    const auto start = Clock::now();
+    EXPECT_FALSE(port.Open("rfc2217://127.0.0.1:" + std::to_string(silent.Port()), 57600));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2900));
+    EXPECT_EQ(port.LastError().Text(),
+              "127.0.0.1:" + std::to_string(silent.Port()) +
+                  ": no answer to the COM-PORT-OPTION (RFC 2217) within 3 s\n");
+    EXPECT_FALSE(port.IsOpen());
+
+    Listener refusing;
+    std::thread server([&] {
+        const int fd = refusing.Accept();
+        const char dont[] = {'\xff', '\xfe', 44};
+        ::send(fd, dont, sizeof dont, MSG_NOSIGNAL);
+        char buffer[256];
+        while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+        }
+        ::close(fd);
+    });
+    EXPECT_FALSE(port.Open("rfc2217://127.0.0.1:" + std::to_string(refusing.Port()), 57600));
+    EXPECT_EQ(port.LastError().Text(), "127.0.0.1:" + std::to_string(refusing.Port()) +
+                                           ": the server refused the COM-PORT-OPTION\n");
+    EXPECT_EQ(port.LastError().kind, PortFault::Network);
+    EXPECT_FALSE(port.IsOpen());
+    server.join();
 }
 
 } // namespace
