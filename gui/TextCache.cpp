@@ -1,6 +1,5 @@
 #include "gui/TextCache.h"
 
-#include <QFontMetrics>
 #include <QPainter>
 
 CTextCache::Entry& CTextCache::Find(const QPainter& painter, const QString& text) {
@@ -20,7 +19,7 @@ CTextCache::Entry& CTextCache::Find(const QPainter& painter, const QString& text
     entry.text.setTextFormat(Qt::PlainText);
     entry.text.setPerformanceHint(QStaticText::AggressiveCaching);
     entry.text.prepare(painter.transform(), font);
-    entry.width = QFontMetrics(font).horizontalAdvance(text);
+    entry.width = painter.fontMetrics().horizontalAdvance(text); // the device's resolution
     return *m_entries.insert(key, entry);
 }
 

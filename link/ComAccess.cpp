@@ -318,28 +318,11 @@ int ComAccess::Read(void* buffer, uint32_t wanted, int waitMs) {
         return -1;
     }
     bool gone = ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL));
-    if (m_telnet) {
-        // What the server sent, less its telnet commands (and its answers to them sent back).
-        char raw[512];
-        const ssize_t n = ::read(fd, raw, sizeof raw);
-        if (n > 0) {
-            m_telnet->Feed(raw, static_cast<size_t>(n));
-            m_decoded += m_telnet->TakeData();
-            if (SendAllLocked(fd, m_telnet->TakeOutput()) < 0)
-                return -1;
-            return TakeDecodedLocked(buffer, wanted);
-        }
-        if (n == 0 && ready > 0)
-            gone = true;
-        if (gone || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-            SetError(PortOperation::Read, gone ? EIO : errno);
-            return -1;
-        }
-        return 0;
-    }
-    const ssize_t n = ::read(fd, buffer, wanted);
+    // An rfc2217:// port reads what the server sent through its codec, whose data may be less
+    // than the bytes read (telnet commands) or more than wanted (kept for the next read).
+    const ssize_t n = m_telnet ? PullTelnetLocked(fd) : ::read(fd, buffer, wanted);
     if (n > 0)
-        return static_cast<int>(n);
+        return m_telnet ? TakeDecodedLocked(buffer, wanted) : static_cast<int>(n);
     if (n == 0 && ready > 0 && m_bSocket)
         gone = true; // the server closed the connection
     if (gone || (n < 0 && errno != EAGAIN && errno != EINTR)) {
@@ -349,6 +332,18 @@ int ComAccess::Read(void* buffer, uint32_t wanted, int waitMs) {
         return -1;
     }
     return 0;
+}
+
+ssize_t ComAccess::PullTelnetLocked(int fd) {
+    char raw[512];
+    const ssize_t n = ::read(fd, raw, sizeof raw);
+    if (n > 0) {
+        m_telnet->Feed(raw, static_cast<size_t>(n));
+        m_decoded += m_telnet->TakeData();
+        m_nDecoded.store(m_decoded.size());
+        SendAllLocked(fd, m_telnet->TakeOutput()); // its answers; a failed write is seen next
+    }
+    return n;
 }
 
 int ComAccess::TakeDecodedLocked(void* buffer, uint32_t wanted) {
@@ -385,14 +380,8 @@ int ComAccess::QueuedInputCount() {
         return -1;
     if (m_telnet) {
         // The data of what the server sent so far, once its telnet commands are taken out.
-        char raw[512];
-        ssize_t n;
-        while ((n = ::read(fd, raw, sizeof raw)) > 0) {
-            m_telnet->Feed(raw, static_cast<size_t>(n));
-            m_decoded += m_telnet->TakeData();
+        while (PullTelnetLocked(fd) > 0) {
         }
-        SendAllLocked(fd, m_telnet->TakeOutput());
-        m_nDecoded.store(m_decoded.size());
         return static_cast<int>(m_decoded.size());
     }
     int count = 0;

@@ -13,6 +13,8 @@
 #include <mutex>
 #include <string>
 
+#include <sys/types.h>
+
 struct PortAddress;
 
 class ComAccess {
@@ -73,6 +75,9 @@ private:
     bool NegotiateLocked(const PortAddress& address, uint32_t baudRate);
     // Every byte or -1 (LastError says why), within the write time limit.
     int SendAllLocked(int fd, const std::string& bytes);
+    // rfc2217:// ports: one read of the socket through the codec (its count, as read() gives);
+    // then what it decoded, at most `wanted` bytes.
+    ssize_t PullTelnetLocked(int fd);
     int TakeDecodedLocked(void* buffer, uint32_t wanted);
     void CloseLocked();
     int Read(void* buffer, uint32_t wanted, int waitMs);

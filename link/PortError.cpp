@@ -53,11 +53,7 @@ PortError PortError::From(PortOperation operation, int code) {
     return error;
 }
 
-std::string PortError::Text() const {
-    if (kind == PortFault::None)
-        return std::string();
-    if (!detail.empty())
-        return detail + "\n";
+std::string SystemErrorText(int code) {
     char message[256];
     const char* text = message;
 #if defined(__GLIBC__) && defined(_GNU_SOURCE)
@@ -66,7 +62,16 @@ std::string PortError::Text() const {
     if (::strerror_r(code, message, sizeof message) != 0)
         std::snprintf(message, sizeof message, "Unknown error %d", code);
 #endif
+    return text;
+}
+
+std::string PortError::Text() const {
+    if (kind == PortFault::None)
+        return std::string();
+    if (!detail.empty())
+        return detail + "\n";
     char line[512];
-    std::snprintf(line, sizeof line, "%s: (%d) %s\n", OperationText(operation), code, text);
+    std::snprintf(line, sizeof line, "%s: (%d) %s\n", OperationText(operation), code,
+                  SystemErrorText(code).c_str());
     return line;
 }

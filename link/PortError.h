@@ -37,3 +37,6 @@ struct PortError {
     // and a line feed); empty when none.
     std::string Text() const;
 };
+
+// The system's text of an errno ("Connection refused").
+std::string SystemErrorText(int code);

@@ -1,5 +1,7 @@
 #include "link/TcpConnect.h"
 
+#include "link/PortError.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -78,25 +80,18 @@ int MsLeft(Clock::time_point deadline) {
     return static_cast<int>(std::max<long long>(0, left));
 }
 
-std::string SystemText(int code) {
-    char buffer[256];
-    const char* text = buffer;
-#if defined(__GLIBC__) && defined(_GNU_SOURCE)
-    text = ::strerror_r(code, buffer, sizeof buffer);
-#else
-    if (::strerror_r(code, buffer, sizeof buffer) != 0)
-        return "error " + std::to_string(code);
-#endif
-    return text;
+addrinfo StreamHints(int flags) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags;
+    return hints;
 }
 
 // The addresses of the host, or null with `error` set.
 addrinfo* Resolve(const PortAddress& address, Clock::time_point deadline, std::string& error) {
     g_abandoned.JoinEnded();
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+    const addrinfo hints = StreamHints(AI_NUMERICSERV | AI_NUMERICHOST);
     const std::string service = std::to_string(address.port);
     addrinfo* result = nullptr;
     // An address needs no lookup.
@@ -107,10 +102,7 @@ addrinfo* Resolve(const PortAddress& address, Clock::time_point deadline, std::s
     lookup->host = address.host;
     lookup->service = service;
     std::thread thread([lookup] {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+        const addrinfo hints = StreamHints(AI_NUMERICSERV | AI_ADDRCONFIG);
         addrinfo* found = nullptr;
         const int status =
             getaddrinfo(lookup->host.c_str(), lookup->service.c_str(), &hints, &found);
@@ -212,7 +204,7 @@ int ConnectTcp(const PortAddress& address, int timeoutMs, std::string& error, in
     if (fd < 0) {
         if (code == 0)
             code = ETIMEDOUT;
-        error = address.Endpoint() + ": " + SystemText(code);
+        error = address.Endpoint() + ": " + SystemErrorText(code);
     }
     return fd;
 }
