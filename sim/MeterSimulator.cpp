@@ -397,12 +397,15 @@ void CMeterSimulator::Run() {
             char buffer[256];
             ssize_t count;
             while ((count = read(m_master, buffer, sizeof buffer)) > 0) {
+                // Stamped once read, never before: a byte written after poll woke the thread is
+                // in this read too, and a stamp taken earlier would show it before it was sent.
+                const double arrivedMs = NowMs();
                 for (ssize_t i = 0; i < count; ++i) {
                     {
                         std::lock_guard<std::mutex> lock(m_logLock);
-                        PushBounded(m_bytes, ReceivedByte{buffer[i], m_nowMs});
+                        PushBounded(m_bytes, ReceivedByte{buffer[i], arrivedMs});
                     }
-                    if (auto command = m_reader.Feed(buffer[i], stamp))
+                    if (auto command = m_reader.Feed(buffer[i], static_cast<int64_t>(arrivedMs)))
                         Handle(*command);
                 }
             }

@@ -55,7 +55,9 @@ std::string FormatReading(double watts);
 
 struct ReceivedByte {
     char byte;
-    double timeMs; // steady clock
+    // Steady clock, when the simulator had read it: never before the byte was written, and late
+    // by as long as a busy machine kept the simulator from reading.
+    double timeMs;
 };
 
 class CMeterSimulator {

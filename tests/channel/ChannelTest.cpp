@@ -41,6 +41,13 @@ CChannelConfig Record(const std::string& port, const std::string& serial) {
     return config;
 }
 
+// Now on the steady clock in ms, as the simulator stamps what it reads. A stamp is never earlier
+// than the byte's writing but may be late on a busy machine: a pause is checked as a stamp after
+// a time taken before the exchange, never as the gap between two stamps.
+double NowMs() {
+    return std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
+}
+
 long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
@@ -63,6 +70,7 @@ TEST(Channel, ConnectsAndIsConfiguredWithoutWaitingWhileTheStreamGoesOn) {
     config.m_fLevelHigh = 1.0f;
     config.m_nWavelength = 1064; // the simulated power depends on it
     std::promise<CChannel::Outcome> done;
+    const double connectMs = NowMs();
     channel.RequestConnect(config, true, [&](const CChannel::Outcome& o) { done.set_value(o); });
     EXPECT_TRUE(channel.IsConnecting()) << "the request does not wait for the meter";
     EXPECT_EQ(channel.Config().m_strTitle, "Head");
@@ -76,7 +84,8 @@ TEST(Channel, ConnectsAndIsConfiguredWithoutWaitingWhileTheStreamGoesOn) {
     auto bytes = meter.ReceivedBytes();
     ASSERT_GE(bytes.size(), 13u);
     EXPECT_EQ(ReceivedText(meter).substr(0, 13), "*PWC 1064*CAU");
-    EXPECT_GE(bytes[9].timeMs - bytes[8].timeMs, 195); // 200 ms between the two commands
+    // 400 ms after the open, eight paces of the wavelength, 200 ms before the start.
+    EXPECT_GE(bytes[9].timeMs - connectMs, 400 + 8 * 5 + 200);
 
     const float expected = 2.0f * 1.5e-3f + 0.5f;
     EXPECT_EQ(channel.Value(), expected);
@@ -94,6 +103,7 @@ TEST(Channel, ConnectsAndIsConfiguredWithoutWaitingWhileTheStreamGoesOn) {
     config.m_fLevelHigh = 2e-3f;
     config.m_fLevelLow = 1e-3f;
     std::atomic<int> finished{0};
+    const double configureMs = NowMs();
     channel.RequestConfigure(config, [&](const CChannel::Outcome&) { ++finished; });
     config.m_nWavelength = 633;
     config.m_bAnticipation = true;
@@ -106,7 +116,8 @@ TEST(Channel, ConnectsAndIsConfiguredWithoutWaitingWhileTheStreamGoesOn) {
     ASSERT_TRUE(WaitUntil([&] { return finished == 2; }));
     EXPECT_EQ(ReceivedText(meter), "*PWC 1550*ANF*PWC  633*ANT");
     bytes = meter.ReceivedBytes();
-    EXPECT_GE(bytes[9].timeMs - bytes[8].timeMs, 195);
+    EXPECT_GE(bytes[9].timeMs - configureMs, 8 * 5 + 200); // the wavelength, 200 ms, "*ANF"
+    EXPECT_GE(bytes[22].timeMs - configureMs, (8 * 5 + 200 + 3 * 5) + 8 * 5 + 200); // "*ANT"
     EXPECT_EQ(meter.Wavelength(), 633);
     EXPECT_TRUE(meter.Anticipation());
     const uint64_t count = channel.ReadingCount();

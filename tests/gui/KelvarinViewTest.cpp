@@ -151,7 +151,10 @@ private slots:
         QVERIFY(view.IsBound());
         QTRY_VERIFY(view.IsConnected());
         QCOMPARE(channel.Config().m_strName, std::string("KLV-VIEW\r\n"));
-        QCOMPARE(channel.Config().m_strSerial, std::string("KV7003\r\n"));
+        QVERIFY2(channel.Config().m_strSerial == "KV7003\r\n",
+                 ("serial \"" + channel.Config().m_strSerial +
+                  "\"; the meter received:" + TimedReceivedText(meter))
+                     .c_str());
         QTRY_VERIFY(meter.IsStreaming());
         QTRY_VERIFY(channel.Value() > 0.0f);
         QVERIFY(ReceivedText(meter).find("*NAM*SNN*CAU") != std::string::npos);
