@@ -137,6 +137,8 @@ void CMainFrame::CreateMenus() {
     QMenu* detectors = menuBar()->addMenu(QStringLiteral("D&etectors"));
     detectors->setObjectName(QStringLiteral("menuDetectors"));
     add(detectors, QStringLiteral("Auto Detection"), Command::AutoDetection);
+    add(detectors, QStringLiteral("Network Ports..."), Command::NetworkPorts,
+        QStringLiteral("Meters behind serial device servers, probed with the local ports"));
     detectors->addSeparator();
     add(detectors, QStringLiteral("Save Detector Configuration"),
         Command::SaveDetectorConfiguration);
@@ -301,6 +303,9 @@ void CMainFrame::OnCommand(int id) {
     case Command::SaveDetectorConfiguration:
         OnSaveDetectorConfiguration();
         break;
+    case Command::NetworkPorts:
+        OnNetworkPorts();
+        break;
     case Command::ResetGraphics:
         OnResetGraphics();
         break;
@@ -395,6 +400,11 @@ void CMainFrame::RunAutoDetection() {
         assigned = std::max(assigned, binding.position + 1);
         ApplyLayoutForCount(assigned);
     }
+}
+
+void CMainFrame::OnNetworkPorts() {
+    if (m_dlgNetworkPorts.exec() == QDialog::Accepted && m_dlgNetworkPorts.Changed())
+        m_dlgAutoDetect.m_bProbed = false; // other ports now: the earlier probe no longer holds
 }
 
 void CMainFrame::OnSaveDetectorConfiguration() {

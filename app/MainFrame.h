@@ -14,6 +14,7 @@
 #include "app/PaneGrid.h"
 #include "channel/Channel.h"
 #include "detectors/AutoDetectDlg.h"
+#include "detectors/NetworkPortsDlg.h"
 #include "monitor/MetricsExporter.h"
 #include "station/MeterStation.h"
 
@@ -53,6 +54,8 @@ public:
     void OnFullScreen(int position);
     void RunAutoDetection();
     void OnSaveDetectorConfiguration();
+    // "Network Ports...": a changed list is probed afresh at the next auto-detection.
+    void OnNetworkPorts();
     void OnResetGraphics();
     void OnResetStatistics();
     void OnResetAlarms();
@@ -102,6 +105,7 @@ public:
     QLabel* StatusPane() const { return m_statusText; }
 
     CAutoDetectDlg m_dlgAutoDetect;
+    CNetworkPortsDlg m_dlgNetworkPorts;
     int m_nLayout = 8;
     std::string m_strScreenshotBase;
     int m_nGraphBufferSize = 2000;

@@ -5,6 +5,7 @@
 #include "detectors/DetectorOrder.h"
 #include "link/ComAccess.h"
 #include "link/DetectorProtocol.h"
+#include "link/NetworkPortStore.h"
 #include "link/NumberText.h"
 #include "link/PortList.h"
 #include "link/PortProbe.h"
@@ -130,9 +131,12 @@ bool FromTerminal(const std::string& text, std::string& singleByte) {
     return true;
 }
 
-int Ports(FILE* out) {
+int Ports(FILE* out, FILE* err) {
     for (const std::string& port : ListSerialPorts())
         std::fprintf(out, "%s\n", port.c_str());
+    // A hand-edited profile may hold an entry that is no URL: it is left out, and said.
+    for (const std::string& error : ReadNetworkPorts().errors)
+        std::fprintf(err, "left out of the network ports: %s\n", error.c_str());
     return kSuccess;
 }
 

@@ -44,7 +44,7 @@ struct MonitorOptions {
     std::vector<std::string> ports; // empty: every listed port
 };
 
-int Ports(FILE* out);
+int Ports(FILE* out, FILE* err);
 // `ports` empty: every listed port; a port that cannot be opened is then only noted.
 int Probe(const std::vector<std::string>& ports, FILE* out, FILE* err);
 // Runs until the count is reached, the meter hangs up, the timeout passes or `stop` is set.

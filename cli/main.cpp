@@ -34,8 +34,9 @@ int Usage() {
                "  kelvarin-cli config set SERIAL name=value...\n"
                "PORT is a name under /dev (ttyUSB0), a device path, or rfc2217://HOST:PORT or\n"
                "socket://HOST:PORT for a meter behind a serial device server. Ports listed in\n"
-               "KELVARIN_PORTS (separated by ':') come first. Configuration files live under\n"
-               "$KELVARIN_HOME/Kelvarin (else $HOME/Kelvarin). More: kelvarin-cli --help\n",
+               "KELVARIN_PORTS (separated by ':') come first, the window's Network Ports last.\n"
+               "Configuration files live under $KELVARIN_HOME/Kelvarin (else $HOME/Kelvarin).\n"
+               "More: kelvarin-cli --help\n",
                stderr);
     return Cli::kUsage;
 }
@@ -46,7 +47,8 @@ const char kHelp[] =
     "the recordings, with the same code as the Kelvarin window.\n"
     "\n"
     "Commands:\n"
-    "  ports              list the ports Kelvarin would probe\n"
+    "  ports              list the ports Kelvarin would probe: local ones first, then the\n"
+    "                     network ports kept by the window (Detectors, Network Ports...)\n"
     "  probe [PORT]...    identify the meter on each port (all listed ports by default):\n"
     "                     position, port, name, serial number and title\n"
     "  stream PORT        print each calibrated reading: seconds since connection, watts,\n"
@@ -296,7 +298,7 @@ int main(int argc, char** argv) {
     }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (command == "ports" && rest.empty())
-        return Cli::Ports(stdout);
+        return Cli::Ports(stdout, stderr);
     if (command == "probe") {
         for (const std::string& port : rest)
             if (port.empty() || port[0] == '-')

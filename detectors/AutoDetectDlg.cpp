@@ -28,11 +28,11 @@ namespace {
 // Only the first rows carry their columns into the records the frame assigns to its panes.
 constexpr int kListedRows = static_cast<int>(kAssignableRows);
 
-// The system refused to open the port (rather than finding no device behind it): the user can
-// do something about it, and is told.
+// The system refused to open the port (rather than finding no device behind it), or a network
+// port's server could not be reached: the user can do something about it, and is told.
 bool IsRefusal(const PortError& error) {
     return error.kind == PortFault::Refused || error.kind == PortFault::Busy ||
-           error.kind == PortFault::Missing;
+           error.kind == PortFault::Missing || error.kind == PortFault::Network;
 }
 
 constexpr int kPortWidth = 60;

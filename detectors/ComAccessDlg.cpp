@@ -4,13 +4,18 @@
 #include "gui/MessageBox.h"
 #include "gui/SingleByteText.h"
 #include "link/DetectorProtocol.h"
+#include "link/PortAddress.h"
 #include "link/PortList.h"
 #include "settings/ProfileStore.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
+
+#include <thread>
 
 namespace {
 
@@ -26,7 +31,7 @@ CComAccessDlg::CComAccessDlg(QWidget* parent) : QDialog(parent) {
     m_comboPort = new QComboBox(this);
     m_comboPort->setObjectName(QStringLiteral("comboPort"));
     m_comboPort->setEditable(true);
-    // Typed text only ever selects a listed port; it never becomes a new item.
+    // Typed text selects a listed port or names a URL; it never becomes a new item.
     m_comboPort->setInsertPolicy(QComboBox::NoInsert);
     // Device paths can be long (/dev/serial/by-id/...): the box widens to show them whole.
     m_comboPort->setSizeAdjustPolicy(QComboBox::AdjustToContents);
@@ -72,17 +77,59 @@ void CComAccessDlg::OnInitDialog() {
     m_comboPort->setCurrentIndex(found >= 0 ? found : (m_comboPort->count() > 0 ? 0 : -1));
 }
 
+void CComAccessDlg::done(int result) {
+    if (m_bOpening)
+        return; // the open under way ends the dialog itself
+    QDialog::done(result);
+}
+
+bool CComAccessDlg::OpenWithoutWaiting(const std::string& device) {
+    const uint32_t rate = static_cast<uint32_t>(m_nBaudRate);
+    if (!IsPortUrl(device))
+        return Open(device, rate); // a local device opens at once
+    // A server may take its 3 s to answer or to fail: the open runs on a thread of its own
+    // while the window goes on painting, and the dialog takes no click until it is done.
+    m_bOpening = true;
+    setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QEventLoop loop;
+    bool opened = false;
+    std::thread opener([&] {
+        opened = Open(device, rate);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    opener.join();
+    QApplication::restoreOverrideCursor();
+    setEnabled(true);
+    m_bOpening = false;
+    return opened;
+}
+
 void CComAccessDlg::OnOK() {
-    // Only a listed port is opened: text typed into the box that names no item selects nothing.
+    if (m_bOpening)
+        return;
+    // A listed port, or a URL typed in (a meter behind a serial device server); other typed
+    // text selects nothing.
     const int index = m_comboPort->currentIndex();
-    if (index < 0 || m_comboPort->currentText() != m_comboPort->itemText(index)) {
+    const QString typed = m_comboPort->currentText().trimmed();
+    if (index >= 0 && m_comboPort->currentText() == m_comboPort->itemText(index)) {
+        m_strPort = ToStd(m_comboPort->itemText(index));
+    } else if (IsPortUrl(ToStd(typed))) {
+        PortAddress address;
+        std::string error;
+        if (!PortAddress::Parse(ToStd(typed), address, error)) {
+            KelvarinMessageBox(this, ToQt(error)); // nothing was connected; the dialog stays
+            return;
+        }
+        m_strPort = ToStd(typed);
+    } else {
         KelvarinMessageBox(this, QStringLiteral("No serial port selected."));
         return;
     }
-    m_strPort = ToStd(m_comboPort->itemText(index));
 
     const std::string device = ComAccess::DevicePath(m_strPort);
-    if (Open(device, static_cast<uint32_t>(m_nBaudRate))) {
+    if (OpenWithoutWaiting(device)) {
         WriteProfileString(kSection, kKey, ToQt(m_strPort));
         accept();
         return;

@@ -1,6 +1,7 @@
 #include "link/PortList.h"
 
 #include "link/ComAccess.h"
+#include "link/NetworkPortStore.h"
 #include "link/PortAddress.h"
 
 #include <QSerialPortInfo>
@@ -68,12 +69,17 @@ std::string StablePortName(const std::string& devicePath, const std::string& fol
 std::vector<std::string> ListSerialPorts() {
     std::vector<std::string> ports = PortsFromEnvironment();
     // Tests and scripted runs keep away from whatever hardware the machine has.
-    if (qEnvironmentVariableIntValue("KELVARIN_PORTS_ONLY") == 1)
-        return ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        const std::string name = info.portName().toStdString();
-        const std::string stable = StablePortName(ComAccess::DevicePath(name));
-        AddUnique(ports, stable.empty() ? name : stable);
+    if (qEnvironmentVariableIntValue("KELVARIN_PORTS_ONLY") != 1) {
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+            const std::string name = info.portName().toStdString();
+            const std::string stable = StablePortName(ComAccess::DevicePath(name));
+            AddUnique(ports, stable.empty() ? name : stable);
+        }
+    }
+    // The user's own network ports, after the local ones and beyond their limit.
+    for (const std::string& url : ReadNetworkPorts().ports) {
+        if (std::find(ports.begin(), ports.end(), url) == ports.end())
+            ports.push_back(url);
     }
     return ports;
 }

@@ -34,6 +34,7 @@ inline constexpr int ResetGraphics = 32811;
 inline constexpr int ResetAllStatistics = 32812;
 inline constexpr int ResetAllAlarms = 32807;
 inline constexpr int ResetAll = 32813;
+inline constexpr int NetworkPorts = 32866; // after every id of the menus above
 inline constexpr int About = 57664;
 
 } // namespace Command

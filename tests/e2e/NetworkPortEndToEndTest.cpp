@@ -5,6 +5,8 @@
 #include "channel/Channel.h"
 #include "link/ComAccess.h"
 #include "sim/MeterSimulator.h"
+#include "support/HttpClient.h"
+#include "support/Ser2Net.h"
 #include "support/SteadyMeter.h"
 #include "support/Subprocess.h"
 #include "support/TempHome.h"
@@ -14,6 +16,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -27,74 +30,6 @@
 namespace {
 
 const std::string kCli = KELVARIN_CLI_PATH;
-
-bool HasSer2Net() {
-    return system("command -v ser2net >/dev/null 2>&1") == 0;
-}
-
-// A port of 127.0.0.1 that nothing listens on now.
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        ::close(fd);
-    return port;
-}
-
-bool Listens(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool connected =
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return connected;
-}
-
-// ser2net serving `device` raw on a port of 127.0.0.1; killed by its id when the test ends.
-class Ser2Net {
-public:
-    // On `port`, or on a free one; `telnet` serves RFC 2217, with the device's line at `line`
-    // until a client sets it.
-    Ser2Net(const std::string& folder, const std::string& device, int port = 0, bool telnet = false,
-            const std::string& line = "57600n81")
-        : m_port(port > 0 ? port : FreePort()), m_telnet(telnet) {
-        const std::string config = folder + "/ser2net.yaml";
-        std::ofstream(config) << "connection: &meter\n  accepter: "
-                              << (telnet ? "telnet(rfc2217),tcp" : "tcp") << ",127.0.0.1," << m_port
-                              << "\n  connector: serialdev," << device << "," << line
-                              << ",local\n  options:\n    kickolduser: true\n";
-        // exec: the id started is ser2net's own.
-        m_process = std::make_unique<Subprocess>(std::vector<std::string>{
-            "/bin/sh", "-c", "exec ser2net -n -c " + config + " -P " + folder + "/ser2net.pid"});
-    }
-    ~Ser2Net() {
-        m_process->Signal(SIGTERM);
-        m_process->Finish(10000);
-    }
-    bool WaitReady() {
-        return WaitUntil([this] { return Listens(m_port); }, std::chrono::milliseconds(10000));
-    }
-    int Port() const { return m_port; }
-    std::string Url() const {
-        return (m_telnet ? "rfc2217://127.0.0.1:" : "socket://127.0.0.1:") + std::to_string(m_port);
-    }
-    std::string Errors() { return m_process->Errors(); }
-
-private:
-    int m_port;
-    bool m_telnet;
-    std::unique_ptr<Subprocess> m_process;
-};
 
 // Probe and stream through the server read what they read on the pseudo-terminal, and the
 // meter receives the same bytes.
@@ -210,6 +145,49 @@ TEST(NetworkPortEndToEnd, Rfc2217SetsTheLineAndCarriesTheSameExchange) {
     EXPECT_NE(r.out.find("\t1.50 mW\n"), std::string::npos) << r.out;
     EXPECT_TRUE(StopsStreaming(meter));
     EXPECT_EQ(ReceivedText(meter), "*CSU*NAM*SNN*PWC 1064*CAU*CSU");
+}
+
+// The window's network ports come after the local ones in `ports` (and so in a bare `probe`);
+// an entry of a hand-edited profile that is no URL is left out, and said.
+TEST(NetworkPortEndToEnd, PortsListsTheKeptNetworkPortsAfterTheLocalOnes) {
+    TempHome home;
+    const std::string folder = home.Path() + "/config/Kelvarin";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/Kelvarin.conf")
+        << "[NetworkPorts]\nPorts=rfc2217://lab-7:4001 ttyUSB0 socket://[::1]:4002\n";
+    setenv("KELVARIN_PORTS", "/dev/pts/91:socket://[::1]:4002", 1);
+    const ProcessResult r = RunProgram({kCli, "ports"});
+    unsetenv("KELVARIN_PORTS");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "/dev/pts/91\nsocket://[::1]:4002\nrfc2217://lab-7:4001\n");
+    EXPECT_EQ(r.err, "left out of the network ports: ttyUSB0: not a network port (rfc2217:// or "
+                     "socket://)\n");
+}
+
+// A network meter monitored headless: its meter's series carries its URL as its port.
+TEST(NetworkPortEndToEnd, MonitorLabelsANetworkMeterWithItsUrl) {
+    if (!HasSer2Net())
+        GTEST_SKIP() << "no ser2net on PATH";
+    TempHome home;
+    std::string error;
+    CMeterSimulator meter(SteadyProfile("KLV-NET", "KN3004", 40));
+    ASSERT_TRUE(meter.Start(error)) << error;
+    Ser2Net server(home.Path(), meter.PortPath(), 0, true);
+    ASSERT_TRUE(server.WaitReady()) << server.Errors();
+    Subprocess monitor({kCli, "monitor", "--metrics", "127.0.0.1:0", server.Url()});
+    ASSERT_TRUE(monitor.WaitForOutput("/metrics\n", 15000)) << monitor.Output();
+    const std::string served = monitor.Output();
+    const int port = std::atoi(served.c_str() + served.rfind(':') + 1);
+    const std::string series = "kelvarin_meter_info{position=\"1\",serial=\"KN3004\","
+                               "name=\"KLV-NET\",port=\"" +
+                               server.Url() + "\",title=\"Position_1\"} 1";
+    std::string page;
+    EXPECT_TRUE(WaitUntil([&] {
+        page = HttpGet(port, "/metrics").body;
+        return page.find(series) != std::string::npos;
+    })) << page;
+    monitor.Signal(SIGINT);
+    EXPECT_EQ(monitor.Finish(10000).exitCode, 0);
 }
 
 } // namespace

@@ -1,15 +1,18 @@
 // The port selection dialog driven as a user would: preselection from the profile, opening the
-// chosen pseudo-terminal, a port held elsewhere, and OK with nothing selected.
+// chosen pseudo-terminal, a port held elsewhere, OK with nothing selected, and a typed URL.
 
 #include "detectors/ComAccessDlg.h"
 #include "gui/MessageBox.h"
 #include "settings/ProfileStore.h"
 #include "support/PtyPair.h"
+#include "support/Ser2Net.h"
+#include "support/TcpListener.h"
 #include "support/TempHome.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 
 #include <cstdlib>
@@ -110,6 +113,58 @@ private slots:
         QCOMPARE(m_messages, QStringList{"No serial port selected."});
         QVERIFY(dialog->isVisible() && !dialog->IsOpen());
         QCOMPARE(combo->findText("nowhere"), -1); // typed text never becomes an item
+    }
+
+    // A URL may be typed: one that is not well formed is told before any connection and the
+    // dialog stays; a server that takes its time is waited for while the window goes on, and
+    // the dialog takes no OK meanwhile; a server that answers is opened and remembered.
+    void aTypedUrlIsCheckedThenOpenedWhileTheWindowGoesOn() {
+        auto dialog = Show();
+        QComboBox* combo = Combo(*dialog);
+        const auto typeIn = [combo](const std::string& text) {
+            combo->lineEdit()->clear();
+            QTest::keyClicks(combo, Q(text));
+        };
+        typeIn("rfc2217://lab-7");
+        Click(*dialog, "buttonOk");
+        QCOMPARE(m_messages, QStringList{"rfc2217://lab-7: no port (HOST:PORT)"});
+        QVERIFY(dialog->isVisible() && !dialog->IsOpen());
+
+        TcpListener silent; // the system accepts the connection; nobody answers the telnet
+        const std::string url = "rfc2217://127.0.0.1:" + std::to_string(silent.Port());
+        typeIn(url);
+        m_messages.clear();
+        int ticks = 0;
+        QTimer beat;
+        connect(&beat, &QTimer::timeout, [&] {
+            if (++ticks == 5) {
+                QVERIFY(!dialog->isEnabled());
+                dialog->accept(); // refused while the open is under way
+            }
+        });
+        beat.start(50);
+        Click(*dialog, "buttonOk"); // returns once the server has been given up
+        beat.stop();
+        QVERIFY2(ticks >= 40, qPrintable(QString::number(ticks)));
+        QCOMPARE(m_messages, QStringList{Q("127.0.0.1:" + std::to_string(silent.Port()) +
+                                           ": no answer to the COM-PORT-OPTION (RFC 2217) "
+                                           "within 3 s\n")});
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        QVERIFY(!dialog->IsOpen() && dialog->isEnabled());
+
+        if (!HasSer2Net())
+            QSKIP("no ser2net on PATH");
+        Ser2Net server(home.Path(), m_first.SlavePath(), 0, true);
+        QVERIFY2(server.WaitReady(), server.Errors().c_str());
+        dialog->show();
+        m_messages.clear();
+        typeIn(server.Url());
+        Click(*dialog, "buttonOk");
+        QVERIFY(m_messages.isEmpty());
+        QVERIFY(dialog->result() == QDialog::Accepted && dialog->IsOpen());
+        QCOMPARE(dialog->m_strPort, server.Url());
+        QCOMPARE(Profile(), Q(server.Url()));
+        dialog->Close();
     }
 };
 

@@ -6,6 +6,7 @@
 
 #include "link/ComAccess.h"
 #include "link/PortAddress.h"
+#include "support/TcpListener.h"
 #include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
@@ -63,37 +64,8 @@ TEST(PortAddress, UrlsAreReadAndWhatIsNotWellFormedIsNamed) {
     EXPECT_EQ(SplitPortList("socket://lab-7"), (std::vector<std::string>{"socket://lab-7"}));
 }
 
-// A listening socket on 127.0.0.1 and a port the system chose.
-class Listener {
-public:
-    Listener() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(m_fd, 1) != 0 ||
-            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-    }
-    ~Listener() { Close(); }
-    void Close() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-    int Accept() const { return ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC); }
-    int Port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
-};
-
 TEST(NetworkPort, ASocketPortCarriesPacedBytesAndRepliesAndItsServersCloseIsAHangUp) {
-    Listener listener;
+    TcpListener listener;
     ASSERT_GT(listener.Port(), 0);
     const std::string url = "socket://127.0.0.1:" + std::to_string(listener.Port());
     ComAccess port;
@@ -130,7 +102,7 @@ TEST(NetworkPort, ASocketPortCarriesPacedBytesAndRepliesAndItsServersCloseIsAHan
 }
 
 TEST(NetworkPort, NothingListeningAnUnknownHostAndABadUrlAreToldPromptly) {
-    Listener listener;
+    TcpListener listener;
     const int closedPort = listener.Port();
     listener.Close(); // nothing listens there now
     ComAccess port;
@@ -158,7 +130,7 @@ TEST(NetworkPort, NothingListeningAnUnknownHostAndABadUrlAreToldPromptly) {
 // An rfc2217:// server that never answers the negotiation, and one that refuses the option:
 // each is told, naming the server, and the port stays closed.
 TEST(NetworkPort, ATelnetServerThatIsSilentOrRefusesTheComPortOptionIsTold) {
-    Listener silent; // connects (the system accepts), then says nothing
+    TcpListener silent; // connects (the system accepts), then says nothing
     ComAccess port;
     const auto start = Clock::now();
     EXPECT_FALSE(port.Open("rfc2217://127.0.0.1:" + std::to_string(silent.Port()), 57600));
@@ -168,7 +140,7 @@ TEST(NetworkPort, ATelnetServerThatIsSilentOrRefusesTheComPortOptionIsTold) {
                   ": no answer to the COM-PORT-OPTION (RFC 2217) within 3 s\n");
     EXPECT_FALSE(port.IsOpen());
 
-    Listener refusing;
+    TcpListener refusing;
     std::thread server([&] {
         const int fd = refusing.Accept();
         const char dont[] = {'\xff', '\xfe', 44};
