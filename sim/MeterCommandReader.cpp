@@ -36,11 +36,13 @@ bool ParseField(const std::string& field, int& value) {
 
 } // namespace
 
-std::optional<MeterCommand> CMeterCommandReader::Feed(char byte, int64_t nowMs) {
+std::optional<MeterCommand> CMeterCommandReader::Feed(char byte, int64_t arrivedAfterMs,
+                                                      int64_t readAtMs) {
+    const int64_t nowMs = readAtMs;
     std::optional<MeterCommand> finished;
     if (m_inField) {
         // A byte after the idle gap no longer belongs to the field, even if it could.
-        if (nowMs - m_lastByteMs < kFieldIdleMs && IsFieldByte(byte)) {
+        if (arrivedAfterMs - m_lastByteMs < kFieldIdleMs && IsFieldByte(byte)) {
             m_field.push_back(byte);
             m_lastByteMs = nowMs;
             if (m_field.size() >= kMaxFieldLength)

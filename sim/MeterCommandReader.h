@@ -32,7 +32,12 @@ public:
     // Feeds one received byte at `nowMs` (any monotonic millisecond clock). Returns the command
     // the byte completes, if any. Bytes outside a known command are ignored; '*' always starts a
     // new command.
-    std::optional<MeterCommand> Feed(char byte, int64_t nowMs);
+    std::optional<MeterCommand> Feed(char byte, int64_t nowMs) { return Feed(byte, nowMs, nowMs); }
+    // The same for a byte known only to have arrived between `arrivedAfterMs` (when the port
+    // was last seen empty) and `readAtMs` (when it was read), as a reader that a busy machine
+    // wakes late knows it: the idle gap is judged from its earliest arrival, so that a late
+    // read never cuts a field the sender paced, and the next gap counts from its read.
+    std::optional<MeterCommand> Feed(char byte, int64_t arrivedAfterMs, int64_t readAtMs);
     // Completes a pending wavelength field whose idle gap has passed.
     std::optional<MeterCommand> Poll(int64_t nowMs);
     // Milliseconds until Poll may complete a pending field; -1 when nothing is pending.

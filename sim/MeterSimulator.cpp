@@ -392,25 +392,13 @@ void CMeterSimulator::Run() {
         }
 
         m_nowMs = NowMs();
-        auto stamp = static_cast<int64_t>(m_nowMs);
-        if (ready > 0 && (pfd.revents & POLLIN) != 0) {
-            char buffer[256];
-            ssize_t count;
-            while ((count = read(m_master, buffer, sizeof buffer)) > 0) {
-                // Stamped once read, never before: a byte written after poll woke the thread is
-                // in this read too, and a stamp taken earlier would show it before it was sent.
-                const double arrivedMs = NowMs();
-                for (ssize_t i = 0; i < count; ++i) {
-                    {
-                        std::lock_guard<std::mutex> lock(m_logLock);
-                        PushBounded(m_bytes, ReceivedByte{buffer[i], arrivedMs});
-                    }
-                    if (auto command = m_reader.Feed(buffer[i], static_cast<int64_t>(arrivedMs)))
-                        Handle(*command);
-                }
-            }
-        }
-        if (auto command = m_reader.Poll(stamp))
+        // While a wavelength field is open, the port is read even when poll woke the thread for
+        // something else: on a busy machine it may run long after poll returned, and a byte
+        // that came meanwhile must be seen before the field is judged idle.
+        const bool fieldOpen = m_reader.MsUntilDeadline(static_cast<int64_t>(m_nowMs)) >= 0;
+        if ((ready > 0 && (pfd.revents & POLLIN) != 0) || fieldOpen)
+            ReadCommands();
+        if (auto command = m_reader.Poll(static_cast<int64_t>(m_emptyMs)))
             Handle(*command);
 
         if (m_fault != MeterFault::Silence && !m_peerAbsent)
@@ -421,6 +409,30 @@ void CMeterSimulator::Run() {
         if (m_peerAbsent)
             SleepMs(kIdleSleepMs); // poll reports the hang-up at once; do not spin on it
     }
+}
+
+void CMeterSimulator::ReadCommands() {
+    char buffer[256];
+    ssize_t count;
+    double before = NowMs();
+    while ((count = read(m_master, buffer, sizeof buffer)) > 0) {
+        // Stamped once read, never before: a byte written after poll woke the thread is in
+        // this read too, and a stamp taken earlier would show it before it was sent. It came
+        // after the port was last seen empty, which is what its idle gap is judged from: a
+        // thread woken late must not take its own wait for a gap the sender left.
+        const double arrivedMs = NowMs();
+        for (ssize_t i = 0; i < count; ++i) {
+            {
+                std::lock_guard<std::mutex> lock(m_logLock);
+                PushBounded(m_bytes, ReceivedByte{buffer[i], arrivedMs});
+            }
+            if (auto command = m_reader.Feed(buffer[i], static_cast<int64_t>(m_emptyMs),
+                                             static_cast<int64_t>(arrivedMs)))
+                Handle(*command);
+        }
+        before = NowMs();
+    }
+    m_emptyMs = before; // the read that ended the loop found nothing queued since
 }
 
 void CMeterSimulator::Handle(const MeterCommand& command) {

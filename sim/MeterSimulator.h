@@ -113,6 +113,8 @@ private:
     enum class SendResult { Whole, Partial, Dropped };
 
     void Run();
+    // Reads and decodes what the port holds now.
+    void ReadCommands();
     void Handle(const MeterCommand& command);
     SendResult Send(const std::string& text);
     bool FlushPending();
@@ -155,6 +157,7 @@ private:
     double m_startMs = 0;
     double m_nextDueMs = 0;
     double m_nowMs = 0;
+    double m_emptyMs = 0;  // when the port was last seen with nothing more to read
     bool m_errLine = true; // which non-number line comes next
     struct DueAnswer {
         double dueMs;

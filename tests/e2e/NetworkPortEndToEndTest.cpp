@@ -2,10 +2,12 @@
 // started by the test on 127.0.0.1 with a raw TCP accepter in front of the meter's
 // pseudo-terminal, and stopped by its id.
 
+#include "acquisition/AcquisitionWords.h"
 #include "channel/Channel.h"
 #include "link/ComAccess.h"
 #include "sim/MeterSimulator.h"
 #include "support/HttpClient.h"
+#include "support/ReadFile.h"
 #include "support/Ser2Net.h"
 #include "support/SteadyMeter.h"
 #include "support/Subprocess.h"
@@ -15,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -188,6 +191,57 @@ TEST(NetworkPortEndToEnd, MonitorLabelsANetworkMeterWithItsUrl) {
     })) << page;
     monitor.Signal(SIGINT);
     EXPECT_EQ(monitor.Finish(10000).exitCode, 0);
+}
+
+// A recording through the server holds what one on the pseudo-terminal holds, times aside; a
+// server that is not there and a host that does not exist are told, and the run fails, without
+// waiting on them beyond their 3 s.
+TEST(NetworkPortEndToEnd, RecordGivesWhatThePseudoTerminalGivesAndUnreachableServersFail) {
+    if (!HasSer2Net())
+        GTEST_SKIP() << "no ser2net on PATH";
+    TempHome home;
+    std::string error;
+    CMeterSimulator meter(SteadyProfile("KLV-NET", "KN3005", 40));
+    ASSERT_TRUE(meter.Start(error)) << error;
+    Ser2Net server(home.Path(), meter.PortPath(), 0, true);
+    ASSERT_TRUE(server.WaitReady()) << server.Errors();
+    std::string recorded[2];
+    const std::string ports[2] = {meter.PortPath(), server.Url()};
+    for (int way = 0; way < 2; ++way) {
+        const ProcessResult r =
+            RunProgram({kCli, "record", "--prefix", home.Path() + "/way" + std::to_string(way),
+                        "--duration", "2", ports[way]});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        std::istringstream lines(ReadFile(r.out.substr(0, r.out.find('\n'))));
+        int data = 0;
+        for (std::string line; std::getline(lines, line);) {
+            std::time_t t = 0; // a data line's time goes first
+            const bool timed =
+                line.size() >= 19 && ParseAcquisitionTimestamp(line.substr(0, 19), t);
+            data += timed;
+            recorded[way] += (timed ? line.substr(19) : line) + "\n";
+        }
+        EXPECT_EQ(data, 3) << recorded[way]; // 2 s at 1 s, both ends
+    }
+    EXPECT_EQ(recorded[1], recorded[0]);
+
+    const std::string closed = "socket://127.0.0.1:" + std::to_string(FreePort());
+    const auto start = std::chrono::steady_clock::now();
+    const ProcessResult refused = RunProgram({kCli, "probe", closed});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find(closed + ": cannot open the port: 127.0.0.1:"), std::string::npos)
+        << refused.err;
+    EXPECT_NE(refused.err.find(": Connection refused"), std::string::npos) << refused.err;
+    const ProcessResult unknown =
+        RunProgram({kCli, "stream", "rfc2217://meter.invalid:4000", "--count", "1"});
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_EQ(unknown.err.rfind("rfc2217://meter.invalid:4000: cannot open the port: "
+                                "meter.invalid:4000: ",
+                                0),
+              0u)
+        << unknown.err;
+    // Only a hang is caught here: the 3 s limit itself is the port layer's test.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 } // namespace

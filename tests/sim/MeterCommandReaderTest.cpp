@@ -59,6 +59,19 @@ TEST(MeterCommandReader, WavelengthFieldEndsAtNextCommandGapOrMaximumLength) {
     ASSERT_TRUE(command);
     EXPECT_EQ(command->wavelength, 1064);
 
+    // Read late by a busy reader, a digit that came while the port was watched within the gap
+    // still belongs to the field (the meter's UART would have had it in time); one that came
+    // only after the gap does not.
+    FeedAll(reader, "*PWC 106", 3000); // last byte at 3035 ms
+    EXPECT_FALSE(reader.Feed('4', 3036, 3100));
+    command = reader.Poll(3100 + CMeterCommandReader::kFieldIdleMs);
+    ASSERT_TRUE(command);
+    EXPECT_EQ(command->wavelength, 1064);
+    FeedAll(reader, "*PWC 106", 4000);
+    command = reader.Feed('4', 4035 + CMeterCommandReader::kFieldIdleMs, 4100);
+    ASSERT_TRUE(command);
+    EXPECT_EQ(command->wavelength, 106);
+
     // A full field completes without waiting for the gap; what follows is stray.
     commands = FeedAll(reader, "*PWC" + std::string(CMeterCommandReader::kMaxFieldLength - 3, ' ') +
                                    "12345*");
