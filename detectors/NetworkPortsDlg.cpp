@@ -4,7 +4,6 @@
 #include "gui/MessageBox.h"
 #include "gui/SingleByteText.h"
 #include "link/NetworkPortStore.h"
-#include "link/PortAddress.h"
 #include "link/PortProbe.h"
 
 #include <QGridLayout>
@@ -141,13 +140,10 @@ void CNetworkPortsDlg::OnTest() {
     const int row = m_list->currentRow();
     const std::string port =
         row >= 0 ? ToStd(m_list->item(row)->text()) : ToStd(m_editUrl->text().trimmed());
-    PortAddress address;
-    std::string error;
     if (port.empty())
         return;
-    if (!IsPortUrl(port) || !PortAddress::Parse(port, address, error)) {
-        m_labelResult->setText(
-            ToQt(error.empty() ? port + ": not a network port (rfc2217:// or socket://)" : error));
+    if (std::string error; !CheckNetworkPort(port, error)) {
+        m_labelResult->setText(ToQt(error));
         return;
     }
     m_labelResult->setText(ToQt("Testing " + port + " ..."));

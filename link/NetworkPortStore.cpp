@@ -16,6 +16,15 @@ QSettings Profile() {
 
 } // namespace
 
+bool CheckNetworkPort(const std::string& name, std::string& error) {
+    PortAddress address;
+    if (!IsPortUrl(name)) {
+        error = name + ": not a network port (rfc2217:// or socket://)";
+        return false;
+    }
+    return PortAddress::Parse(name, address, error);
+}
+
 std::string JoinNetworkPorts(const std::vector<std::string>& ports) {
     std::string text;
     for (const std::string& port : ports)
@@ -33,11 +42,8 @@ StoredNetworkPorts SplitNetworkPorts(const std::string& text) {
         start = end + 1;
         if (name.empty())
             continue;
-        PortAddress address;
         std::string error;
-        if (!IsPortUrl(name))
-            stored.errors.push_back(name + ": not a network port (rfc2217:// or socket://)");
-        else if (!PortAddress::Parse(name, address, error))
+        if (!CheckNetworkPort(name, error))
             stored.errors.push_back(error);
         else if (std::find(stored.ports.begin(), stored.ports.end(), name) != stored.ports.end())
             continue;

@@ -20,6 +20,9 @@ StoredNetworkPorts ReadNetworkPorts();
 // well-formed URL or the profile cannot be written; the stored list is then unchanged.
 bool WriteNetworkPorts(const std::vector<std::string>& ports, std::string& error);
 
+// Whether `name` is a well-formed network port URL; false with `error` naming it and why.
+bool CheckNetworkPort(const std::string& name, std::string& error);
+
 // The profile's text of a list and back; blanks separate the URLs, which hold none.
 std::string JoinNetworkPorts(const std::vector<std::string>& ports);
 StoredNetworkPorts SplitNetworkPorts(const std::string& text);
