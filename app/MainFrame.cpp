@@ -63,6 +63,9 @@ CMainFrame::CMainFrame(CKelvarinDoc* document, QWidget* parent)
     m_station.SetGraphMaxPoints(m_nGraphBufferSize);
     for (int p = 0; p < kPositions; ++p) {
         auto* view = new CKelvarinView(GetChannel(p));
+        view->SetBench([this](int position) -> const CChannel* {
+            return position >= 0 && position < kPositions ? &GetChannel(position) : nullptr;
+        });
         m_wndSplitter->SetPane(PositionRow(p), PositionColumn(p), view);
         connect(view, &CKelvarinView::showPositionFull, this, &CMainFrame::OnShowPositionFull);
     }

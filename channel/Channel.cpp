@@ -1,6 +1,7 @@
 #include "channel/Channel.h"
 
 #include "detectors/ChannelConfigFile.h"
+#include "detectors/DisplayAidsFile.h"
 #include "link/DetectorProtocol.h"
 #include "link/Ticks.h"
 
@@ -111,7 +112,11 @@ void CChannel::RequestConnect(const CChannelConfig& config, bool showLevels, Don
 }
 
 void CChannel::RequestConfigure(const CChannelConfig& config, Done done) {
-    TakeRecord(config, true);
+    // The configuration dialog does not edit the zero, unit and reference: the channel's stand,
+    // whatever was set while the dialog was open.
+    CChannelConfig record = config;
+    record.m_aids = DisplayAids();
+    TakeRecord(record, true);
     // Each request sends the settings it was made with.
     Request request;
     request.kind = Request::Kind::Configure;
@@ -291,8 +296,12 @@ void CChannel::ForgetReading() {
 void CChannel::StartAnew(bool otherMeter) {
     ForgetReading();
     m_fValue.store(0.0f);
-    if (otherMeter)
+    if (otherMeter) {
         m_fHeld.store(0.0f); // nothing of the meter before is recorded for this one
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_recent.Clear();
+        m_peak.Reset();
+    }
     m_bAlarm.store(false);
     Touch();
 }
@@ -407,16 +416,21 @@ void CChannel::Close() {
 
 // Readings, graph and statistics.
 
-void CChannel::OnNewValue(float value) {
+void CChannel::OnNewValue(float calibrated) {
+    float value;
     {
         std::lock_guard<std::mutex> guard(m_lock);
+        const int64_t nowMs = SteadyMs();
+        m_recent.Add(nowMs, calibrated);
+        value = calibrated - m_config.m_aids.m_fZero;
+        m_peak.Add(value);
         // The value before the counts: whoever sees a reading counted reads its value.
         m_fValue.store(value);
         m_fHeld.store(value);
         m_fLastReadingTime.store(
             std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
                 .count());
-        m_nLastReadingMs.store(SteadyMs());
+        m_nLastReadingMs.store(nowMs);
         m_nFreshReadings.fetch_add(1, std::memory_order_release);
         m_nReadingCount.fetch_add(1, std::memory_order_release);
         // Latched until "Reset Alarms"; a NaN compares false and raises nothing.
@@ -474,6 +488,49 @@ float CChannel::SampleForAcquisition() {
         Touch(); // a lost meter's graph still moves on with each tick
     }
     return value;
+}
+
+bool CChannel::LiveValue(float& value) const {
+    if (!HasReading() || IsSilent())
+        return false;
+    value = Value();
+    return true;
+}
+
+bool CChannel::TakeZero() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    const std::optional<double> mean = m_recent.Mean(SteadyMs());
+    if (!mean)
+        return false;
+    m_config.m_aids.m_fZero = static_cast<float>(*mean);
+    // The peak of readings zeroed otherwise would stand above every reading to come.
+    m_peak.Reset();
+    Touch();
+    return true;
+}
+
+void CChannel::SetDisplayAids(const CDisplayAids& aids) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (aids.m_fZero != m_config.m_aids.m_fZero)
+        m_peak.Reset();
+    m_config.m_aids = aids;
+    Touch();
+}
+
+CDisplayAids CChannel::DisplayAids() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_config.m_aids;
+}
+
+CPeakHold CChannel::Peak() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_peak;
+}
+
+void CChannel::ResetPeak() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_peak.Reset();
+    Touch();
 }
 
 void CChannel::SetAcquiring(bool acquiring) {
@@ -547,5 +604,6 @@ bool CChannel::SaveChannelConfig(std::string& error) const {
     const CChannelConfig config = Config();
     if (config.m_strName.empty())
         return true; // no meter identified on this channel: nothing to store
-    return SaveChannelConfigFile(config.m_strSerial, config, error);
+    return SaveChannelConfigFile(config.m_strSerial, config, error) &&
+           SaveDisplayAidsFile(config.m_strSerial, config.m_aids, error);
 }

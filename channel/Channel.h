@@ -29,6 +29,8 @@
 #include "link/MeterLink.h"
 #include "link/WakeDescriptor.h"
 #include "render/GraphRenderer.h"
+#include "render/PeakHold.h"
+#include "render/RecentMean.h"
 #include "render/Statistics.h"
 
 #include <atomic>
@@ -128,6 +130,8 @@ public:
     }
     // Connected, with a reading, but none for kSilentAfter: the value is no longer live.
     bool IsSilent() const;
+    // The value, when it is a live reading (read, not lost, not silent).
+    bool LiveValue(float& value) const;
     bool Alarm() const { return m_bAlarm.load(); }
     void ResetAlarm();
     // Readings taken since the channel was made, whatever was reset since.
@@ -169,8 +173,21 @@ public:
     bool IsAcquiring() const { return m_bAcquiring.load(); }
     float SampleForAcquisition();
 
-    // One calibrated reading (the worker calls it for each; tests call it directly).
+    // One calibrated reading (the worker calls it for each; tests call it directly). The head's
+    // zero is taken off first: value, alarm, graph, statistics, peak, recordings and whoever
+    // observes the readings all see the zeroed reading.
     void OnNewValue(float value);
+
+    // Zero: the mean of the calibrated readings of the last second becomes the head's zero.
+    // False when there was no reading in that second (nothing changed).
+    bool TakeZero();
+    // The head's zero, unit and reference, taken at once (the record keeps them).
+    void SetDisplayAids(const CDisplayAids& aids);
+    CDisplayAids DisplayAids() const;
+
+    // The highest zeroed reading since the last ResetPeak (the tuning display's mark).
+    CPeakHold Peak() const;
+    void ResetPeak();
 
     static constexpr auto kPollPeriod = std::chrono::milliseconds(50);
     static constexpr auto kSilentAfter = std::chrono::seconds(5);
@@ -239,10 +256,13 @@ private:
     std::atomic<int64_t> m_nLastReadingMs{0}; // steady clock, for silence
     std::atomic<uint32_t> m_nRevision{0};
 
-    mutable std::mutex m_lock; // m_config, m_graph, m_stats, m_dwStartTicks, m_bScaleFollowsData
+    // m_config, m_graph, m_stats, m_recent, m_peak, m_dwStartTicks, m_bScaleFollowsData
+    mutable std::mutex m_lock;
     CChannelConfig m_config;
     CGraphRenderer m_graph;
     CStatistics m_stats;
+    CRecentMean m_recent; // calibrated readings before the zero, for TakeZero
+    CPeakHold m_peak;
     uint32_t m_dwStartTicks;
     bool m_bScaleFollowsData = false; // m_fYMin/m_fYMax are the extremes of the samples
 

@@ -5,6 +5,7 @@
 #include "channel/RepaintTicker.h"
 #include "channel/ScaleSelect.h"
 #include "detectors/DetectorDlg.h"
+#include "detectors/DisplayAidsFile.h"
 #include "gui/MessageBox.h"
 #include "res/CommandIds.h"
 
@@ -20,9 +21,23 @@ CKelvarinView::CKelvarinView(CChannel& channel, QWidget* parent)
 
 CKelvarinView::~CKelvarinView() {
     m_ticker->Remove(this);
+    if (m_tuningTicker)
+        m_tuningTicker->Remove(this);
+}
+
+void CKelvarinView::FollowDisplayMode() {
+    const bool tuning = m_nDisplayMode == Tuning;
+    if (tuning && !m_tuningTicker) {
+        m_tuningTicker = CRepaintTicker::Acquire(CRepaintTicker::kTuningIntervalMs);
+        m_tuningTicker->Add(this, [this] { OnRepaintTick(); });
+    } else if (!tuning && m_tuningTicker) {
+        m_tuningTicker->Remove(this);
+        m_tuningTicker.reset(); // the last tuning pane takes the 50 ms timer away
+    }
 }
 
 void CKelvarinView::OnRepaintTick() {
+    FollowDisplayMode();
     const Shown now{m_channel.ReadingCount(), m_channel.Revision(), m_nDisplayMode,
                     m_channel.Alarm(),        m_channel.State(),    m_channel.IsSilent()};
     if (now == m_shown)
@@ -90,6 +105,45 @@ void CKelvarinView::OnCommand(int id) {
         m_nDisplayMode = Statistics;
         m_channel.EnableStatistics();
         break;
+    case Command::TuningDisplay:
+        // The peak holds from the moment the display is chosen.
+        if (m_nDisplayMode != Tuning)
+            m_channel.ResetPeak();
+        m_nDisplayMode = Tuning;
+        break;
+    case Command::ResetPeak:
+        m_channel.ResetPeak();
+        break;
+    case Command::Zero:
+        OnZero();
+        break;
+    case Command::ClearZero: {
+        CDisplayAids aids = m_channel.DisplayAids();
+        aids.m_fZero = 0.0f;
+        ChangeAids(aids);
+        break;
+    }
+    case Command::UnitWatt:
+    case Command::UnitDbm:
+    case Command::UnitDb:
+    case Command::UnitPercent: {
+        static constexpr DisplayUnit units[] = {DisplayUnit::Watt, DisplayUnit::Dbm,
+                                                DisplayUnit::Db, DisplayUnit::Percent};
+        CDisplayAids aids = m_channel.DisplayAids();
+        aids.m_unit = units[id - Command::UnitWatt];
+        ChangeAids(aids);
+        break;
+    }
+    case Command::ReferenceCurrentValue:
+        OnReferenceCurrentValue();
+        break;
+    case Command::ReferenceNone: {
+        CDisplayAids aids = m_channel.DisplayAids();
+        std::string ignored;
+        SetDisplayAid(aids, "reference", "none", ignored);
+        ChangeAids(aids);
+        break;
+    }
     case Command::ChannelConfiguration:
         OnChannelConfiguration();
         break;
@@ -109,7 +163,54 @@ void CKelvarinView::OnCommand(int id) {
         IdentifyMeter();
         break;
     default:
+        if (id >= Command::ReferencePosition1 && id <= Command::ReferencePosition8) {
+            CDisplayAids aids = m_channel.DisplayAids();
+            aids.m_reference = CDisplayAids::Reference::Position;
+            aids.m_fReferenceWatts = 0.0;
+            aids.m_nReferencePosition = id - Command::ReferencePosition1;
+            ChangeAids(aids);
+        }
         break;
     }
     OnRepaintTick();
+}
+
+void CKelvarinView::ChangeAids(const CDisplayAids& aids) {
+    m_channel.SetDisplayAids(aids);
+    const CChannelConfig config = m_channel.Config();
+    if (config.m_strSerial.empty())
+        return; // no head identified: nothing to keep them for
+    std::string error;
+    if (!SaveDisplayAidsFile(config.m_strSerial, aids, error))
+        KelvarinMessageBox(this, QString::fromStdString(error)); // in use, but not kept
+}
+
+void CKelvarinView::OnZero() {
+    if (!m_channel.TakeZero()) {
+        KelvarinMessageBox(this, QStringLiteral("No reading in the last second to take as zero"));
+        return;
+    }
+    ChangeAids(m_channel.DisplayAids());
+}
+
+void CKelvarinView::OnReferenceCurrentValue() {
+    float value = 0.0f;
+    if (!m_channel.LiveValue(value)) {
+        KelvarinMessageBox(this, QStringLiteral("No live reading to take as reference"));
+        return;
+    }
+    CDisplayAids aids = m_channel.DisplayAids();
+    std::string error;
+    if (!SetDisplayAid(aids, "reference", ShortestNumberText(value), error)) {
+        KelvarinMessageBox(this, QStringLiteral("The reading is not above 0 W: no reference"));
+        return;
+    }
+    ChangeAids(aids);
+}
+
+double CKelvarinView::ReferenceWatts(const CDisplayAids& aids) const {
+    return ReferencePower(aids, [this](int position, float& watts) {
+        const CChannel* other = m_bench ? m_bench(position) : nullptr;
+        return other && other->LiveValue(watts);
+    });
 }

@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -47,9 +48,17 @@ public:
 
     CChannel& Channel() const { return m_channel; }
 
-    // Display: 0 Real Time, 1 Statistics, 2 Graphic.
-    enum { RealTime = 0, Statistics = 1, Graphic = 2 };
+    // Display: 0 Real Time, 1 Statistics, 2 Graphic, 3 Tuning (the value over a bar with its
+    // peak-hold mark, repainted every 50 ms).
+    enum { RealTime = 0, Statistics = 1, Graphic = 2, Tuning = 3 };
     int m_nDisplayMode = RealTime;
+
+    // The other positions' channels (none beyond the bench): the "Reference" menu offers those
+    // with a meter, and a position taken as reference gives its live reading.
+    using BenchLookup = std::function<const CChannel*(int position)>;
+    void SetBench(BenchLookup bench) { m_bench = std::move(bench); }
+    // The power dB and % are read against now (0 when there is none).
+    double ReferenceWatts(const CDisplayAids& aids) const;
 
     // Connected: its meter answers. Bound: connecting, connected, or lost and waiting for its
     // meter to come back; a bound pane keeps its position, menu and settings.
@@ -79,6 +88,7 @@ public:
     struct PaneState {
         bool live = false;
         QString foot;
+        QString zero; // "Zero: " and the zero while one is set
     };
     PaneState State() const;
 
@@ -102,7 +112,14 @@ private:
     void PaintRealTime(QPainter& painter, float value, const QColor& color);
     void PaintStatistics(QPainter& painter, float value, const QColor& color);
     void PaintGraphic(QPainter& painter, float value, const QColor& color);
-    void PaintFoot(QPainter& painter, const QString& text);
+    void PaintTuning(QPainter& painter, float value, const QColor& color);
+    void PaintFoot(QPainter& painter, const QString& text, const QColor& color);
+    // The tuning display's 50 ms ticker, held while the pane shows it.
+    void FollowDisplayMode();
+    // Display aids: taken by the channel at once and kept in the head's file.
+    void ChangeAids(const CDisplayAids& aids);
+    void OnZero();
+    void OnReferenceCurrentValue();
     void OnScaleSelect(const QPoint& at);
 
     CChannel& m_channel;
@@ -110,6 +127,8 @@ private:
     CPlotRect m_rcPlot;     // where the graph is drawn in this pane
 
     std::shared_ptr<CRepaintTicker> m_ticker;
+    std::shared_ptr<CRepaintTicker> m_tuningTicker; // while in the tuning display
+    BenchLookup m_bench;
     // What the last paint showed; a tick with the same asks for none.
     struct Shown {
         uint64_t readings = ~0ull;

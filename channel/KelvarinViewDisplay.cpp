@@ -3,7 +3,9 @@
 #include "channel/KelvarinView.h"
 
 #include "channel/ScaleSelect.h"
+#include "detectors/DisplayAids.h"
 #include "gui/SingleByteText.h"
+#include "render/DisplayUnit.h"
 #include "render/GraphGeometry.h"
 #include "render/StatisticsTable.h"
 #include "render/ValueFormat.h"
@@ -17,6 +19,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -24,6 +27,9 @@ const QColor kBlack(0, 0, 0);
 const QColor kRed(255, 0, 0);
 // A lost meter's last value: plainly not a live reading, still legible.
 const QColor kGrey(150, 150, 150);
+// The tuning bar's fill, and its peak-hold mark.
+const QColor kBarFill(0, 140, 60);
+const QColor kPeakMark(255, 0, 0);
 
 } // namespace
 
@@ -103,6 +109,9 @@ void CKelvarinView::RenderWith(QPainter& painter) {
     case Graphic:
         PaintGraphic(painter, value, color);
         break;
+    case Tuning:
+        PaintTuning(painter, value, color);
+        break;
     default:
         break;
     }
@@ -114,7 +123,9 @@ void CKelvarinView::RenderWith(QPainter& painter) {
     m_texts.DrawAt(painter, 10, 10, ToQt(config.m_strName));
     m_texts.DrawAt(painter, 10, 30, ToQt(config.m_strSerial));
     if (!pane.foot.isEmpty())
-        PaintFoot(painter, pane.foot);
+        PaintFoot(painter, pane.foot, kRed);
+    else if (!pane.zero.isEmpty())
+        PaintFoot(painter, pane.zero, kBlack);
 }
 
 CKelvarinView::PaneState CKelvarinView::State() const {
@@ -134,12 +145,15 @@ CKelvarinView::PaneState CKelvarinView::State() const {
     } else {
         pane.live = true; // an unbound pane's zero is black, as it always was
     }
+    const CDisplayAids aids = m_channel.DisplayAids();
+    if (aids.HasZero())
+        pane.zero = QStringLiteral("Zero: ") + ToQt(FormatBigValue(aids.m_fZero));
     return pane;
 }
 
-void CKelvarinView::PaintFoot(QPainter& painter, const QString& text) {
+void CKelvarinView::PaintFoot(QPainter& painter, const QString& text, const QColor& color) {
     painter.setFont(m_fontSmall);
-    painter.setPen(kRed);
+    painter.setPen(color);
     // Under the value in the graph display, at the foot of the pane in the others.
     const int y = m_nDisplayMode == Graphic ? 28 : height() - 28;
     painter.drawText(QRect(0, y, width(), 20), Qt::AlignHCenter | Qt::AlignTop, text);
@@ -154,7 +168,8 @@ void CKelvarinView::paintEvent(QPaintEvent*) {
 }
 
 void CKelvarinView::PaintRealTime(QPainter& painter, float value, const QColor& color) {
-    const QString text = ToQt(FormatBigValue(value));
+    const CDisplayAids aids = m_channel.DisplayAids();
+    const QString text = ToQt(FormatInUnit(aids.m_unit, value, ReferenceWatts(aids)));
     painter.setFont(m_fontValue);
     painter.setPen(color);
     const QFontMetrics metrics = painter.fontMetrics();
@@ -190,24 +205,111 @@ void CKelvarinView::PaintGraphic(QPainter& painter, float value, const QColor& c
     painter.setBrush(Qt::NoBrush);
 }
 
+void CKelvarinView::PaintTuning(QPainter& painter, float value, const QColor& color) {
+    const CDisplayAids aids = m_channel.DisplayAids();
+    const double reference = ReferenceWatts(aids);
+    const CPeakHold peak = m_channel.Peak();
+    const int w = width(), h = height();
+
+    // The value as Real Time shows it, in the upper half.
+    const QString text = ToQt(FormatInUnit(aids.m_unit, value, reference));
+    painter.setFont(m_fontValue);
+    painter.setPen(color);
+    QFontMetrics metrics = painter.fontMetrics();
+    TextAt(painter, w / 2 - metrics.horizontalAdvance(text) / 2,
+           h * 36 / 100 - metrics.height() / 2, text);
+
+    // The bar from 0 to the full scale of the peak's range; the mark at the peak.
+    const QRect bar(w * 8 / 100, h * 58 / 100, w * 84 / 100, std::max(8, h * 11 / 100));
+    painter.setPen(kBlack);
+    painter.setBrush(Qt::white);
+    painter.drawRect(bar);
+    const int filled = static_cast<int>(std::lround(peak.Fraction(value) * bar.width()));
+    painter.fillRect(
+        QRect(bar.left() + 1, bar.top() + 1, std::max(0, filled - 1), bar.height() - 1),
+        color == kGrey ? kGrey : kBarFill);
+    painter.setBrush(Qt::NoBrush);
+    if (peak.HasPeak()) {
+        const int x =
+            bar.left() + static_cast<int>(std::lround(peak.Fraction(peak.Peak()) * bar.width()));
+        painter.fillRect(QRect(x - 1, bar.top() - 5, 3, bar.height() + 11), kPeakMark);
+    }
+
+    // The scale's ends under the bar, and the peak in the pane's unit.
+    painter.setFont(m_fontSmall);
+    painter.setPen(kBlack);
+    metrics = painter.fontMetrics();
+    const int scaleY = bar.bottom() + 6;
+    TextAt(painter, bar.left(), scaleY, QStringLiteral("0"));
+    const QString fullScale = ToQt(FormatBigValue(peak.FullScale()));
+    TextAt(painter, bar.right() - metrics.horizontalAdvance(fullScale), scaleY, fullScale);
+    const QString peakText =
+        QStringLiteral("Peak: ") + (peak.HasPeak()
+                                        ? ToQt(FormatInUnit(aids.m_unit, peak.Peak(), reference))
+                                        : QStringLiteral("---"));
+    painter.setFont(m_fontLarge);
+    metrics = painter.fontMetrics();
+    TextAt(painter, w / 2 - metrics.horizontalAdvance(peakText) / 2, scaleY + 20, peakText);
+}
+
 QMenu* CKelvarinView::CreateContextMenu(QWidget* parent) {
     auto* menu = new QMenu(QStringLiteral("Context"), parent);
-    const auto add = [this, menu](const char* text, int id) {
-        QAction* action = menu->addAction(QLatin1String(text));
+    const auto add = [this](QMenu* to, const QString& text, int id) {
+        QAction* action = to->addAction(text);
         action->setData(id);
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        return action;
     };
-    add("Full Screen", Command::FullScreen);
+    add(menu, QStringLiteral("Full Screen"), Command::FullScreen);
     menu->addSeparator();
-    add("Real Time Display", Command::RealTimeDisplay);
-    add("Graphic Display", Command::GraphicDisplay);
-    add("Statistics Display", Command::StatisticsDisplay);
+    add(menu, QStringLiteral("Real Time Display"), Command::RealTimeDisplay);
+    add(menu, QStringLiteral("Graphic Display"), Command::GraphicDisplay);
+    add(menu, QStringLiteral("Statistics Display"), Command::StatisticsDisplay);
+    add(menu, QStringLiteral("Tuning Display"), Command::TuningDisplay);
     menu->addSeparator();
-    add("Channel Configuration", Command::ChannelConfiguration);
+    add(menu, QStringLiteral("Channel Configuration"), Command::ChannelConfiguration);
     menu->addSeparator();
-    add("Reset Graphic", Command::ResetGraphic);
-    add("Reset Statistics", Command::ResetStatistics);
-    add("Reset Alarms", Command::ResetAlarms);
+    add(menu, QStringLiteral("Reset Graphic"), Command::ResetGraphic);
+    add(menu, QStringLiteral("Reset Statistics"), Command::ResetStatistics);
+    add(menu, QStringLiteral("Reset Alarms"), Command::ResetAlarms);
+    add(menu, QStringLiteral("Reset Peak"), Command::ResetPeak);
+    menu->addSeparator();
+    const CDisplayAids aids = m_channel.DisplayAids();
+    add(menu, QStringLiteral("Zero"), Command::Zero);
+    add(menu, QStringLiteral("Clear Zero"), Command::ClearZero)->setEnabled(aids.HasZero());
+
+    QMenu* units = menu->addMenu(QStringLiteral("Units"));
+    const std::pair<DisplayUnit, int> unitEntries[] = {
+        {DisplayUnit::Watt, Command::UnitWatt},
+        {DisplayUnit::Dbm, Command::UnitDbm},
+        {DisplayUnit::Db, Command::UnitDb},
+        {DisplayUnit::Percent, Command::UnitPercent}};
+    for (const auto& [unit, id] : unitEntries) {
+        QAction* action = add(units, QLatin1String(DisplayUnitName(unit)), id);
+        action->setCheckable(true);
+        action->setChecked(aids.m_unit == unit);
+    }
+
+    // Another position offered as reference only while it has a meter.
+    QMenu* reference = menu->addMenu(QStringLiteral("Reference"));
+    QAction* current =
+        add(reference, QStringLiteral("Current Value"), Command::ReferenceCurrentValue);
+    current->setCheckable(true);
+    current->setChecked(aids.m_reference == CDisplayAids::Reference::Value);
+    const int own = m_channel.Config().m_nPosition;
+    for (int p = 0; p <= Command::ReferencePosition8 - Command::ReferencePosition1; ++p) {
+        const CChannel* other = m_bench ? m_bench(p) : nullptr;
+        if (p == own || !other || !other->IsBound())
+            continue;
+        QAction* action = add(reference, QStringLiteral("Position %1").arg(p + 1),
+                              Command::ReferencePosition1 + p);
+        action->setCheckable(true);
+        action->setChecked(aids.m_reference == CDisplayAids::Reference::Position &&
+                           aids.m_nReferencePosition == p);
+    }
+    QAction* none = add(reference, QStringLiteral("None"), Command::ReferenceNone);
+    none->setCheckable(true);
+    none->setChecked(aids.m_reference == CDisplayAids::Reference::None);
     return menu;
 }
 

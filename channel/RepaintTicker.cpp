@@ -1,20 +1,22 @@
 #include "channel/RepaintTicker.h"
 
 #include <algorithm>
+#include <map>
 
-std::shared_ptr<CRepaintTicker> CRepaintTicker::Acquire() {
-    // Panes live on the UI thread only; the weak pointer never outlives the last of them.
-    static std::weak_ptr<CRepaintTicker> current;
-    std::shared_ptr<CRepaintTicker> ticker = current.lock();
+std::shared_ptr<CRepaintTicker> CRepaintTicker::Acquire(int intervalMs) {
+    // Panes live on the UI thread only; a weak pointer never outlives the last of its panes.
+    static std::map<int, std::weak_ptr<CRepaintTicker>> current;
+    std::weak_ptr<CRepaintTicker>& slot = current[intervalMs];
+    std::shared_ptr<CRepaintTicker> ticker = slot.lock();
     if (!ticker) {
-        ticker = std::make_shared<CRepaintTicker>();
-        current = ticker;
+        ticker = std::make_shared<CRepaintTicker>(intervalMs);
+        slot = ticker;
     }
     return ticker;
 }
 
-CRepaintTicker::CRepaintTicker() {
-    m_timer.setInterval(kIntervalMs);
+CRepaintTicker::CRepaintTicker(int intervalMs) {
+    m_timer.setInterval(intervalMs);
     connect(&m_timer, &QTimer::timeout, this, &CRepaintTicker::Tick);
     m_timer.start();
 }

@@ -3,12 +3,14 @@
 #include "detectors/ChannelConfig.h"
 #include "detectors/ChannelConfigFile.h"
 #include "detectors/DetectorOrder.h"
+#include "detectors/DisplayAidsFile.h"
 #include "link/ComAccess.h"
 #include "link/DetectorProtocol.h"
 #include "link/NetworkPortStore.h"
 #include "link/NumberText.h"
 #include "link/PortList.h"
 #include "link/PortProbe.h"
+#include "render/DisplayUnit.h"
 #include "render/Statistics.h"
 #include "render/StatisticsTable.h"
 #include "render/ValueFormat.h"
@@ -187,7 +189,19 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
         std::string error;
         if (LoadChannelConfigFile(config.m_strSerial, config, error) == ConfigLoad::Damaged)
             std::fprintf(err, "%s; using the default settings\n", error.c_str());
+        if (LoadDisplayAidsFile(config.m_strSerial, config.m_aids, error) == ConfigLoad::Damaged)
+            std::fprintf(err, "%s; no zero and no reference\n", error.c_str());
     }
+    // The third column: the value as a pane shows it in the unit asked (watts by default), dB
+    // and % against the reference given, else the head's kept reference power.
+    const DisplayUnit unit = options.unit;
+    const double reference =
+        options.reference > 0 ? options.reference : ReferencePower(config.m_aids, LiveReading());
+    if (UnitNeedsReference(unit) && !(reference > 0))
+        std::fprintf(err,
+                     "%s: no reference power kept for this head; every value in %s is \"---\" "
+                     "(give --reference WATTS)\n",
+                     options.port.c_str(), DisplayUnitName(unit));
 
     // The readings come from the channel's worker; this thread takes them every 50 ms, as the
     // worker reads the port, and prints them without holding up the worker.
@@ -248,7 +262,7 @@ int Stream(const StreamOptions& options, const std::atomic<bool>& stop, FILE* ou
                 break;
             const double t = std::chrono::duration<double>(at - connected).count();
             std::fprintf(out, "%s\t%s\t%s\n", FormatG(t).c_str(), FormatG(value).c_str(),
-                         ToTerminal(FormatBigValue(value)).c_str());
+                         ToTerminal(FormatInUnit(unit, value, reference)).c_str());
             current = value;
             stats.AddSample(value);
             ++printed;
@@ -301,18 +315,29 @@ int ConfigShow(const std::string& serial, FILE* out, FILE* err) {
     std::fprintf(out, "m_fLevelLow=%s\n", FormatFloatShortest(config.m_fLevelLow).c_str());
     std::fprintf(out, "m_nWavelength=%d\n", config.m_nWavelength);
     std::fprintf(out, "m_bAnticipation=%d\n", config.m_bAnticipation ? 1 : 0);
+    CDisplayAids aids;
+    if (LoadDisplayAidsFile(serial, aids, error) == ConfigLoad::Damaged) {
+        std::fprintf(err, "%s\n", error.c_str());
+        return kFailure;
+    }
+    for (const std::string& key : DisplayAidKeys())
+        std::fprintf(out, "%s=%s\n", key.c_str(), DisplayAidValue(aids, key).c_str());
     return kSuccess;
 }
 
 int ConfigSet(const std::string& serial, const std::vector<std::string>& assignments, FILE* out,
               FILE* err) {
     CChannelConfig config;
+    CDisplayAids aids;
     std::string error;
-    if (LoadChannelConfigFile(serial, config, error) == ConfigLoad::Damaged) {
-        // Never overwrite a file we could not read: the user may want to look at it first.
+    // Never overwrite a file we could not read: the user may want to look at it first.
+    if (LoadChannelConfigFile(serial, config, error) == ConfigLoad::Damaged ||
+        LoadDisplayAidsFile(serial, aids, error) == ConfigLoad::Damaged) {
         std::fprintf(err, "%s\n", error.c_str());
         return kFailure;
     }
+    const std::vector<std::string>& aidKeys = DisplayAidKeys();
+    bool recordSet = false, aidsSet = false;
     for (const std::string& assignment : assignments) {
         const size_t equals = assignment.find('=');
         if (equals == std::string::npos) {
@@ -320,22 +345,42 @@ int ConfigSet(const std::string& serial, const std::vector<std::string>& assignm
             return kUsage;
         }
         const std::string name = assignment.substr(0, equals);
+        if (std::find(aidKeys.begin(), aidKeys.end(), name) != aidKeys.end()) {
+            if (!SetDisplayAid(aids, name, assignment.substr(equals + 1), error)) {
+                std::fprintf(err, "%s\n", error.c_str());
+                return kUsage;
+            }
+            aidsSet = true;
+            continue;
+        }
+        recordSet = true;
         if (!SetField(config, name, assignment.substr(equals + 1), error)) {
             std::fprintf(err, "%s: %s\n", name.c_str(), error.c_str());
             if (error == "unknown field") {
                 std::fprintf(err, "Fields:");
                 for (const char* field : kFieldNames)
                     std::fprintf(err, " %s", field);
+                for (const std::string& key : aidKeys)
+                    std::fprintf(err, " %s", key.c_str());
                 std::fprintf(err, "\n");
             }
             return kFailure;
         }
     }
-    if (!SaveChannelConfigFile(serial, config, error)) {
-        std::fprintf(err, "%s\n", error.c_str());
-        return kFailure;
+    if (recordSet) {
+        if (!SaveChannelConfigFile(serial, config, error)) {
+            std::fprintf(err, "%s\n", error.c_str());
+            return kFailure;
+        }
+        std::fprintf(out, "Saved %s\n", ConfigFilePath(serial).c_str());
     }
-    std::fprintf(out, "Saved %s\n", ConfigFilePath(serial).c_str());
+    if (aidsSet) {
+        if (!SaveDisplayAidsFile(serial, aids, error)) {
+            std::fprintf(err, "%s\n", error.c_str());
+            return kFailure;
+        }
+        std::fprintf(out, "Saved %s\n", DisplayAidsFilePath(serial).c_str());
+    }
     return kSuccess;
 }
 

@@ -3,6 +3,7 @@
 // message on the error stream), 2 usage.
 
 #include "monitor/MetricsServer.h"
+#include "render/DisplayUnit.h"
 
 #include <atomic>
 #include <cstdint>
@@ -19,9 +20,11 @@ inline constexpr int kUsage = 2;
 
 struct StreamOptions {
     std::string port;
-    long long count = -1;      // readings to print, -1 for no limit
-    double timeoutSeconds = 0; // give up after this long without a reading, 0 for never
-    bool stats = false;        // print the statistics table when the stream ends
+    long long count = -1;                 // readings to print, -1 for no limit
+    double timeoutSeconds = 0;            // give up after this long without a reading, 0 for never
+    bool stats = false;                   // print the statistics table when the stream ends
+    DisplayUnit unit = DisplayUnit::Watt; // of the third column
+    double reference = 0;                 // W, for dB and %; 0: the head's kept reference
 };
 
 // An unattended acquisition: the same file the window records, from every meter that answers.

@@ -24,6 +24,7 @@ int Usage() {
                "  kelvarin-cli ports\n"
                "  kelvarin-cli probe [PORT...]\n"
                "  kelvarin-cli stream PORT [--count N] [--timeout SECONDS] [--stats]\n"
+               "               [--unit W|dBm|dB|%] [--reference WATTS]\n"
                "  kelvarin-cli record --prefix PATH [--period SECONDS]\n"
                "               (--duration SECONDS | --start \"YYYY-MM-DD HH:MM:SS\"\n"
                "                --end \"YYYY-MM-DD HH:MM:SS\")\n"
@@ -58,12 +59,17 @@ const char kHelp[] =
     "                     stopped; the first line printed is the URL served\n"
     "  analyze FILE       the post-analysis figures of a recorded file, one line per channel\n"
     "  config show SERIAL           print the stored settings of a detector head\n"
-    "  config set SERIAL NAME=VALUE...  change stored settings (m_fGain=1.02 m_nWavelength=532)\n"
+    "  config set SERIAL NAME=VALUE...  change stored settings (m_fGain=1.02 m_nWavelength=532;\n"
+    "                     zero=WATTS, 0 clears it; unit=W|dBm|dB|%; reference=WATTS,\n"
+    "                     \"reference=position N\" or reference=none)\n"
     "\n"
     "Options:\n"
     "  --count N          stream: stop after N readings\n"
     "  --timeout SECONDS  stream: stop after SECONDS without a reading\n"
     "  --stats            stream: end with the statistics table of the readings\n"
+    "  --unit UNIT        stream: the third column in W (default), dBm, dB or %\n"
+    "  --reference WATTS  stream: the power dB and % are read against (default: the head's\n"
+    "                     kept reference)\n"
     "  --prefix PATH      record: the file is PATH followed by the local start time and .txt\n"
     "  --period SECONDS   record: one line every SECONDS (default 1)\n"
     "  --duration SECONDS  record: for SECONDS from now (default 60)\n"
@@ -269,6 +275,21 @@ int StreamCommand(const std::vector<std::string>& args) {
             }
         } else if (arg == "--stats") {
             options.stats = true;
+        } else if (arg == "--unit" && i + 1 < args.size()) {
+            const std::string& value = args[++i];
+            if (!ParseDisplayUnit(value, options.unit)) {
+                std::fprintf(stderr, "--unit takes W, dBm, dB or %%, not \"%s\"\n", value.c_str());
+                return Cli::kUsage;
+            }
+        } else if (arg == "--reference" && i + 1 < args.size()) {
+            const std::string& value = args[++i];
+            float watts = 0.0f;
+            if (!ParseFloatExact(value, watts) || !(watts > 0)) {
+                std::fprintf(stderr, "--reference takes a power above 0 W, not \"%s\"\n",
+                             value.c_str());
+                return Cli::kUsage;
+            }
+            options.reference = watts;
         } else if (!arg.empty() && arg[0] != '-' && options.port.empty()) {
             options.port = arg;
         } else {

@@ -1,7 +1,9 @@
 #pragma once
 // The configuration record of one channel: what the meter reported (serial number, name), the
 // port, and what the user set for that head (title, gain, offset, wavelength, alarm levels,
-// position, anticipation).
+// position, anticipation), with the zero, unit and reference its pane shows it with.
+
+#include "detectors/DisplayAids.h"
 
 #include <cstdint>
 #include <string>
@@ -22,6 +24,8 @@ public:
     float m_fLevelLow = 0.0f;     // W, alarm below
     int32_t m_nPosition = -1;     // 0-based pane index, -1 when unassigned
     bool m_bAnticipation = true;
+    // Kept in a file of their own (DisplayAidsFile), never in the record below.
+    CDisplayAids m_aids;
 
     // Stores the eight persistent fields (title, position, gain, offset, high and low levels,
     // wavelength, anticipation). Serial, name and port come from the meter, not the file.

@@ -1,6 +1,7 @@
 #include "detectors/DetectorOrder.h"
 
 #include "detectors/ChannelConfigFile.h"
+#include "detectors/DisplayAidsFile.h"
 
 #include <algorithm>
 #include <numeric>
@@ -108,6 +109,10 @@ std::vector<DetectorBinding> BindDetectorRows(const std::vector<CChannelConfig>&
         binding.stored = load == ConfigLoad::Loaded;
         if (load != ConfigLoad::Damaged)
             binding.damaged.clear();
+        std::string aidsDamaged;
+        if (LoadDisplayAidsFile(config.m_strSerial, config.m_aids, aidsDamaged) ==
+            ConfigLoad::Damaged)
+            binding.damaged += (binding.damaged.empty() ? "" : "\n") + aidsDamaged;
         config.m_nPosition = k;
         if (config.m_strTitle.empty())
             config.m_strTitle = DefaultPositionTitle(k);

@@ -250,6 +250,8 @@ int ComAccess::WriteData(const void* data, uint32_t length) {
 }
 
 int ComAccess::SendAllLocked(int fd, const std::string& bytesToSend) {
+    if (bytesToSend.empty())
+        return 0; // a telnet read most often has no answer to send: no clock, no system call
     const char* bytes = bytesToSend.data();
     const auto length = static_cast<uint32_t>(bytesToSend.size());
     uint32_t written = 0;
@@ -339,7 +341,10 @@ ssize_t ComAccess::PullTelnetLocked(int fd) {
     const ssize_t n = ::read(fd, raw, sizeof raw);
     if (n > 0) {
         m_telnet->Feed(raw, static_cast<size_t>(n));
-        m_decoded += m_telnet->TakeData();
+        if (m_decoded.empty())
+            m_decoded = m_telnet->TakeData(); // moved, not copied: the usual case
+        else
+            m_decoded += m_telnet->TakeData();
         m_nDecoded.store(m_decoded.size());
         SendAllLocked(fd, m_telnet->TakeOutput()); // its answers; a failed write is seen next
     }

@@ -40,6 +40,8 @@ MetricsSnapshot CMeterMetrics::Snapshot() const {
         meter.port = config.m_strPort;
         meter.title = config.m_strTitle;
         meter.alarmLowWatts = WattsAsDouble(config.m_fLevelLow);
+        meter.hasZero = config.m_aids.HasZero();
+        meter.zeroWatts = WattsAsDouble(config.m_aids.m_fZero);
         meter.alarmHighWatts = WattsAsDouble(config.m_fLevelHigh);
         // A division of two exact numbers: 1064 nm is exactly the double nearest 1.064e-06.
         meter.wavelengthMeters = config.m_nWavelength / 1e9;

@@ -29,6 +29,8 @@ struct MeterSample {
     bool alarmLatched = false;
     uint64_t alarmTrips = 0;
     double alarmLowWatts = 0.0;
+    bool hasZero = false; // a zero is taken off the head's readings
+    double zeroWatts = 0.0;
     double alarmHighWatts = 0.0;
     double wavelengthMeters = 0.0;
     bool hasLastReading = false;

@@ -48,7 +48,8 @@ std::vector<MetricFamily> MetricFamilies(const MetricsSnapshot& snapshot) {
     const auto& meters = snapshot.meters;
     std::vector<MetricFamily> families;
     families.push_back(PerMeter("kelvarin_power_watts",
-                                "Latest calibrated reading of the meter, absent while it is lost",
+                                "Latest calibrated reading of the meter, its zero taken off, "
+                                "absent while it is lost",
                                 MetricType::Gauge, meters, [](const MeterSample& m, double& v) {
                                     v = m.powerWatts;
                                     return m.hasPower;
@@ -84,6 +85,12 @@ std::vector<MetricFamily> MetricFamilies(const MetricsSnapshot& snapshot) {
                                 MetricType::Gauge, meters, [](const MeterSample& m, double& v) {
                                     v = m.alarmHighWatts;
                                     return true;
+                                }));
+    families.push_back(PerMeter("kelvarin_zero_watts",
+                                "Zero taken off every reading of the head, while one is set",
+                                MetricType::Gauge, meters, [](const MeterSample& m, double& v) {
+                                    v = m.zeroWatts;
+                                    return m.hasZero;
                                 }));
     families.push_back(PerMeter("kelvarin_wavelength_meters", "Wavelength set on the meter",
                                 MetricType::Gauge, meters, [](const MeterSample& m, double& v) {

@@ -17,6 +17,20 @@ inline constexpr int RealTimeDisplayAlt = 32772;
 inline constexpr int ClosePort = 32774;
 inline constexpr int IdentifyMeter = 32775;
 
+// The pane's display aids, after every id of the menus.
+inline constexpr int TuningDisplay = 32867;
+inline constexpr int ResetPeak = 32868;
+inline constexpr int Zero = 32869;
+inline constexpr int ClearZero = 32870;
+inline constexpr int UnitWatt = 32871;
+inline constexpr int UnitDbm = 32872;
+inline constexpr int UnitDb = 32873;
+inline constexpr int UnitPercent = 32874;
+inline constexpr int ReferenceCurrentValue = 32875;
+inline constexpr int ReferenceNone = 32876;
+inline constexpr int ReferencePosition1 = 32877;
+inline constexpr int ReferencePosition8 = 32884;
+
 } // namespace Command
 
 namespace Command {

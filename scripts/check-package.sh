@@ -47,7 +47,8 @@ for program in kelvarin kelvarin-cli kelvarin-sim; do
   man -l "$usr/share/man/man1/$program.1.gz" > /dev/null 2>&1 || gzip -t "$usr/share/man/man1/$program.1.gz"
 done
 examples="$usr/share/doc/kelvarin/examples"
-for file in prometheus.yml kelvarin-alerts.yml kelvarin-alerts.test.yml kelvarin-monitor.service; do
+for file in prometheus.yml kelvarin-alerts.yml kelvarin-alerts.test.yml kelvarin-monitor.service \
+  kelvarin-dashboard.json; do
   [ -s "$examples/$file" ] || { echo "no examples/$file in the package"; exit 1; }
 done
 if command -v promtool > /dev/null; then

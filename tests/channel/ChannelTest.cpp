@@ -310,6 +310,48 @@ TEST(Channel, AlarmLatchesBeyondTheLevelsOnly) {
     EXPECT_EQ(channel.AlarmTrips(), 2u);
 }
 
+// "Zero" takes the mean of the last second's readings; from then on every reading is zeroed
+// for everyone: the value, the alarm, the graph, the statistics, the peak and the observers.
+// The dialog's OK does not undo a zero taken while it was open.
+TEST(Channel, AZeroTakenFromTheLastSecondIsTakenOffEveryReading) {
+    CChannel channel;
+    CChannelConfig config;
+    config.m_fLevelHigh = 5e-3f;
+    config.m_fLevelLow = -1.0f;
+    channel.SetConfig(config);
+    EXPECT_FALSE(channel.TakeZero()) << "no reading to take it from";
+    std::vector<float> observed;
+    channel.SetReadingObserver([&](float value) { observed.push_back(value); });
+    for (float background : {1e-6f, 3e-6f, 2e-6f, 2e-6f})
+        channel.OnNewValue(background);
+    ASSERT_TRUE(channel.TakeZero());
+    EXPECT_FLOAT_EQ(channel.DisplayAids().m_fZero, 2e-6f);
+    EXPECT_FLOAT_EQ(channel.Config().m_aids.m_fZero, 2e-6f);
+
+    channel.RequestConfigure(config); // a dialog opened before the zero
+    EXPECT_FLOAT_EQ(channel.DisplayAids().m_fZero, 2e-6f);
+    channel.ResetGraph();
+    channel.EnableStatistics();
+    channel.OnNewValue(5.001e-3f); // above the level before its zero, not after
+    EXPECT_FLOAT_EQ(channel.Value(), 4.999e-3f);
+    EXPECT_FALSE(channel.Alarm());
+    EXPECT_FLOAT_EQ(channel.GraphSnapshot().m_points.back().fValue, 4.999e-3f);
+    EXPECT_FLOAT_EQ(channel.StatisticsSnapshot().m_fMaximum, 4.999e-3f);
+    EXPECT_FLOAT_EQ(channel.Peak().Peak(), 4.999e-3f);
+    EXPECT_FLOAT_EQ(channel.SampleForAcquisition(), 4.999e-3f) << "recordings too";
+    EXPECT_FLOAT_EQ(observed.back(), 4.999e-3f) << "and the exporter";
+
+    // Taken again, from the readings before any zero; cleared, the readings are as they come.
+    ASSERT_TRUE(channel.TakeZero());
+    EXPECT_NEAR(channel.DisplayAids().m_fZero, (8e-6f + 5.001e-3f) / 5, 1e-9);
+    CDisplayAids none = channel.DisplayAids();
+    none.m_fZero = 0.0f;
+    channel.SetDisplayAids(none);
+    channel.OnNewValue(1e-3f);
+    EXPECT_FLOAT_EQ(channel.Value(), 1e-3f);
+    channel.SetReadingObserver({});
+}
+
 // While acquiring, the graph takes the acquisition's samples only, not every reading; the
 // buffer drops its oldest samples beyond its cap, and a reset restarts the time base.
 TEST(Channel, AcquisitionTakesTheGraphAndTheBufferIsCapped) {

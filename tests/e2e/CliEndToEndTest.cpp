@@ -4,6 +4,7 @@
 #include "acquisition/AcquisitionReader.h"
 #include "detectors/ChannelConfig.h"
 #include "detectors/ChannelConfigFile.h"
+#include "detectors/DisplayAidsFile.h"
 #include "link/LocalTime.h"
 #include "link/NumberText.h"
 #include "render/StatisticsTable.h"
@@ -186,6 +187,55 @@ TEST(CliEndToEnd, StreamCalibratesWithTheStoredSettingsAndDropsGarbage) {
               (std::vector<std::string>{"*PWC  532", "*CAU", "*CSU"}));
 }
 
+// The head's kept zero is taken off, and the third column shows the unit asked: dBm, and dB
+// and % against the reference given or the head's own.
+TEST(CliEndToEnd, StreamInDbmAndDbWithTheHeadsZeroAndReference) {
+    TempHome home;
+    std::string error;
+    MeterProfile milliwatt = SteadyMeter("KV9004");
+    milliwatt.nominalWatts = 1.5e-3;
+    CMeterSimulator meter(milliwatt);
+    ASSERT_TRUE(meter.Start(error)) << error;
+    CDisplayAids aids;
+    aids.m_fZero = 0.5e-3f;
+    aids.m_reference = CDisplayAids::Reference::Value;
+    aids.m_fReferenceWatts = 2e-3;
+    ASSERT_TRUE(SaveDisplayAidsFile("KV9004", aids, error)) << error;
+
+    const auto third = [&](std::vector<std::string> extra) {
+        std::vector<std::string> command{kCli, "stream", meter.PortPath(), "--count", "3"};
+        command.insert(command.end(), extra.begin(), extra.end());
+        const ProcessResult r = RunProgram(command);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        std::vector<std::string> shown;
+        for (const std::string& line : Lines(r.out)) {
+            const auto fields = Fields(line);
+            EXPECT_EQ(fields.size(), 3u) << line;
+            if (fields.size() == 3u) {
+                EXPECT_EQ(fields[1], FormatG(1.5e-3f - 0.5e-3f)) << "zeroed watts";
+                shown.push_back(fields[2]);
+            }
+        }
+        return shown;
+    };
+    EXPECT_EQ(third({"--unit", "dBm"}), std::vector<std::string>(3, "0.00 dBm"));
+    EXPECT_EQ(third({"--unit", "dB"}), std::vector<std::string>(3, "-3.01 dB"));
+    EXPECT_EQ(third({"--unit", "%", "--reference", "1.25e-3"}),
+              std::vector<std::string>(3, "80.00 %"));
+    EXPECT_EQ(third({}), std::vector<std::string>(3, "1.000 mW"));
+
+    for (const std::vector<std::string>& refused : {std::vector<std::string>{"--unit", "dbm"},
+                                                    {"--unit", "mW"},
+                                                    {"--reference", "0"},
+                                                    {"--unit", "dB", "--reference", "-1e-3"}}) {
+        std::vector<std::string> command{kCli, "stream", meter.PortPath()};
+        command.insert(command.end(), refused.begin(), refused.end());
+        const ProcessResult r = RunProgram(command);
+        EXPECT_EQ(r.exitCode, 2) << refused.back();
+        EXPECT_FALSE(r.err.empty());
+    }
+}
+
 TEST(CliEndToEnd, StreamEndsCleanlyOnHangUpAndOnInterrupt) {
     TempHome home;
     std::string error;
@@ -228,7 +278,32 @@ TEST(CliEndToEnd, ConfigShowSetAndTheirFailures) {
     r = RunProgram({kCli, "config", "show", "KV2401"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "m_strTitle=Oscillator\nm_nPosition=-1\nm_fGain=1.25\nm_fOffset=0\n"
-                     "m_fLevelHigh=0\nm_fLevelLow=0\nm_nWavelength=10600\nm_bAnticipation=0\n");
+                     "m_fLevelHigh=0\nm_fLevelLow=0\nm_nWavelength=10600\nm_bAnticipation=0\n"
+                     "zero=0\nunit=W\nreference=none\n");
+
+    // The zero, unit and reference go to their own file; the record stays as it was.
+    const std::string record = ReadFile(ConfigFilePath("KV2401"));
+    r = RunProgram({kCli, "config", "set", "KV2401", "zero=2.5e-6", "unit=dB", "reference=0.001"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Saved " + DisplayAidsFilePath("KV2401") + "\n");
+    EXPECT_EQ(ReadFile(ConfigFilePath("KV2401")), record);
+    r = RunProgram({kCli, "config", "show", "KV2401"});
+    EXPECT_NE(r.out.find("\nzero=2.5e-06\nunit=dB\nreference=0.001\n"), std::string::npos) << r.out;
+    for (const char* refused : {"unit=dbm", "unit=mW", "reference=0", "reference=-1e-3"}) {
+        r = RunProgram({kCli, "config", "set", "KV2401", "zero=0", refused});
+        EXPECT_EQ(r.exitCode, 2) << refused;
+        EXPECT_FALSE(r.err.empty()) << refused;
+    }
+    EXPECT_NE(RunProgram({kCli, "config", "show", "KV2401"}).out.find("\nzero=2.5e-06\n"),
+              std::string::npos)
+        << "a refused set changes nothing";
+    r = RunProgram({kCli, "config", "set", "KV2401", "zero=0", "reference=position 2"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(RunProgram({kCli, "config", "show", "KV2401"})
+                  .out.find("\nzero=0\nunit=dB\n"
+                            "reference=position 2\n"),
+              std::string::npos)
+        << "zero=0 clears";
 
     r = RunProgram({kCli, "config", "set", "KV2401", "m_fGain=1,5"});
     EXPECT_EQ(r.exitCode, 1);

@@ -3,6 +3,9 @@
 // it, a re-plugged meter down and without power while it is lost, an example alert firing.
 // Both servers listen on ports the system chooses and are stopped by their process ids.
 
+#include "detectors/ChannelConfig.h"
+#include "detectors/ChannelConfigFile.h"
+#include "detectors/DisplayAidsFile.h"
 #include "monitor/MetricsServer.h"
 #include "sim/MeterSimulator.h"
 #include "support/HttpClient.h"
@@ -25,6 +28,7 @@ namespace {
 
 const std::string kCli = KELVARIN_CLI_PATH;
 const std::string kAlertRules = KELVARIN_SOURCE_DIR "/packaging/examples/kelvarin-alerts.yml";
+const std::string kDashboard = KELVARIN_SOURCE_DIR "/packaging/examples/kelvarin-dashboard.json";
 
 std::string Escaped(const std::string& query) {
     static const char hex[] = "0123456789ABCDEF";
@@ -133,6 +137,37 @@ std::string OnlyValue(const std::string& json) {
     return json.substr(open + 1, json.find('"', open + 1) - open - 1);
 }
 
+// The queries of the example dashboard: each panel's "expr" and each variable's
+// "label_values(SERIES, LABEL)" as the query of its series, with the dashboard's variables
+// as Grafana fills them with "All" and short intervals.
+std::vector<std::string> DashboardQueries() {
+    std::ifstream in(kDashboard);
+    const std::string json((std::istreambuf_iterator<char>(in)), {});
+    std::vector<std::string> queries;
+    for (const std::string key : {"\"expr\": \"", "\"definition\": \""}) {
+        for (size_t at = json.find(key); at != std::string::npos; at = json.find(key, at)) {
+            std::string text;
+            for (at += key.size(); at < json.size() && json[at] != '"'; ++at) {
+                if (json[at] == '\\' && at + 1 < json.size())
+                    ++at; // \" and \\ of the JSON string
+                text += json[at];
+            }
+            if (text.rfind("label_values(", 0) == 0)
+                text = text.substr(13, text.rfind(',') - 13);
+            for (const auto& [variable, value] :
+                 {std::pair<std::string, std::string>{"$__rate_interval", "5s"},
+                  {"$__range", "1h"},
+                  {"$instance", ".*"},
+                  {"$position", ".*"}})
+                for (size_t v = text.find(variable); v != std::string::npos;
+                     v = text.find(variable))
+                    text.replace(v, variable.size(), value);
+            queries.push_back(text);
+        }
+    }
+    return queries;
+}
+
 bool HasPrometheus() {
     return system("command -v prometheus >/dev/null 2>&1") == 0;
 }
@@ -148,6 +183,15 @@ TEST(MonitorEndToEnd, PrometheusScrapesTheMetersFollowsAReplugAndFiresAnAlert) {
     second.SetLinkPath(home.Path() + "/by-id-prom");
     std::string error;
     ASSERT_TRUE(first.Start(error) && second.Start(error)) << error;
+    // The first head has a high level (and latches) and a zero; the second was never set up:
+    // both levels 0 W, latched at its first reading, which pages nobody.
+    CChannelConfig levels;
+    levels.m_fLevelHigh = 1e-3f;
+    CDisplayAids zero;
+    zero.m_fZero = 0.5e-3f;
+    ASSERT_TRUE(SaveChannelConfigFile("KP5001", levels, error) &&
+                SaveDisplayAidsFile("KP5001", zero, error))
+        << error;
 
     Subprocess monitor(
         {kCli, "monitor", "--metrics", "127.0.0.1:0", first.PortPath(), second.StablePath()});
@@ -183,7 +227,24 @@ TEST(MonitorEndToEnd, PrometheusScrapesTheMetersFollowsAReplugAndFiresAnAlert) {
         std::chrono::milliseconds(20000)))
         << position1 << bench();
     const bool firstAtOne = position1.find("\"serial\":\"KP5001\"") != std::string::npos;
-    EXPECT_EQ(OnlyValue(position1), firstAtOne ? "0.0025" : "0.00075") << position1;
+    // The power with its zero taken off, and the zero.
+    EXPECT_NEAR(std::stod(OnlyValue(position1)), firstAtOne ? 2e-3 : 7.5e-4, 1e-9) << position1;
+    EXPECT_EQ(OnlyValue(prometheus.Query("kelvarin_zero_watts{serial=\"KP5001\"}")), "0.0005");
+    EXPECT_EQ(OnlyValue(prometheus.Query("count(kelvarin_zero_watts)")), "1");
+
+    // Every query of the example dashboard finds its series.
+    for (const std::string& query : DashboardQueries()) {
+        std::string answer;
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                answer = prometheus.Query(query);
+                return answer.find("\"result\":[{") != std::string::npos;
+            },
+            std::chrono::milliseconds(15000)))
+            << query << "\n"
+            << answer;
+    }
+    EXPECT_GE(DashboardQueries().size(), 11u);
 
     // Re-plugged: down and without power while it is lost, back afterwards.
     const std::string power = "kelvarin_power_watts{serial=\"KP5002\"}";
@@ -203,16 +264,16 @@ TEST(MonitorEndToEnd, PrometheusScrapesTheMetersFollowsAReplugAndFiresAnAlert) {
                           std::chrono::milliseconds(20000)))
         << prometheus.Query(power) << bench();
 
-    // Alarm levels of 0 W (no stored settings): every meter's alarm latched at once.
-    std::string alerts;
+    // The configured head's latched alarm fires; the unconfigured one's latch pages nobody.
+    const std::string latched = "ALERTS{alertname=\"KelvarinAlarmLatched\",alertstate=\"firing\"";
     EXPECT_TRUE(WaitUntil(
-        [&] {
-            alerts = prometheus.Alerts();
-            return alerts.find("\"alertname\":\"KelvarinAlarmLatched\"") != std::string::npos &&
-                   alerts.find("\"state\":\"firing\"") != std::string::npos;
-        },
+        [&] { return OnlyValue(prometheus.Query(latched + ",serial=\"KP5001\"}")) == "1"; },
         std::chrono::milliseconds(15000)))
-        << alerts;
+        << prometheus.Alerts();
+    EXPECT_EQ(OnlyValue(prometheus.Query("kelvarin_alarm_latched{serial=\"KP5002\"}")), "1");
+    const std::string quiet =
+        prometheus.Query("ALERTS{serial=\"KP5002\",alertname=~\"KelvarinAlarm.*\"}");
+    EXPECT_NE(quiet.find("\"result\":[]"), std::string::npos) << quiet;
 
     monitor.Signal(SIGTERM);
     const ProcessResult r = monitor.Finish(10000);

@@ -309,9 +309,11 @@ private slots:
         QStringList texts;
         for (QAction* action : menu->actions())
             texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
-        QCOMPARE(texts, (QStringList{"Full Screen", "-", "Real Time Display", "Graphic Display",
-                                     "Statistics Display", "-", "Channel Configuration", "-",
-                                     "Reset Graphic", "Reset Statistics", "Reset Alarms"}));
+        QCOMPARE(texts,
+                 (QStringList{"Full Screen", "-", "Real Time Display", "Graphic Display",
+                              "Statistics Display", "Tuning Display", "-", "Channel Configuration",
+                              "-", "Reset Graphic", "Reset Statistics", "Reset Alarms",
+                              "Reset Peak", "-", "Zero", "Clear Zero", "Units", "Reference"}));
         menu->actions().at(0)->trigger();
         QCOMPARE(full.count(), 1);
         QCOMPARE(full.at(0).at(0).toInt(), 6); // the index, not the number shown
@@ -330,7 +332,7 @@ private slots:
         }
         view.resize(800, 600);
         QVERIFY(channel.Alarm());
-        menu->actions().at(10)->trigger();
+        menu->actions().at(11)->trigger();
         QVERIFY(!channel.Alarm());
 
         m_messages.clear();

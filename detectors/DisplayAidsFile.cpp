@@ -1,0 +1,48 @@
+#include "detectors/DisplayAidsFile.h"
+
+#include "detectors/SmallFile.h"
+
+#include <cerrno>
+#include <filesystem>
+
+std::string DisplayAidsFilePath(const std::string& serial) {
+    if (serial.empty())
+        return std::string();
+    return (std::filesystem::path(ConfigFolder()) / (ConfigFileStem(serial) + ".aids")).string();
+}
+
+ConfigLoad LoadDisplayAidsFile(const std::string& serial, CDisplayAids& aids, std::string& error) {
+    const std::string path = DisplayAidsFilePath(serial);
+    if (path.empty())
+        return ConfigLoad::Missing;
+    std::vector<uint8_t> bytes;
+    std::string reason;
+    const int readError = ReadSmallFile(path, bytes, reason);
+    if (readError == ENOENT || readError == ENOTDIR)
+        return ConfigLoad::Missing;
+    if (readError == 0) {
+        const std::string text(bytes.begin(), bytes.end());
+        if (text.find('\0') == std::string::npos && ParseDisplayAids(text, aids, reason))
+            return ConfigLoad::Loaded;
+        if (reason.empty())
+            reason = "it holds a zero byte: not a text file";
+    } else if (reason.empty()) {
+        reason = "cannot read it: " + SystemReason(readError);
+    }
+    error = "Damaged zero and reference file " + path + ": " + reason;
+    return ConfigLoad::Damaged;
+}
+
+bool SaveDisplayAidsFile(const std::string& serial, const CDisplayAids& aids, std::string& error) {
+    if (serial.empty()) {
+        error = "Cannot save the zero and reference: the meter reported no serial number";
+        return false;
+    }
+    const std::string path = DisplayAidsFilePath(serial);
+    const std::string text = FormatDisplayAids(aids);
+    std::string reason;
+    if (SaveSmallFile(ConfigFolder(), path, std::vector<uint8_t>(text.begin(), text.end()), reason))
+        return true;
+    error = "Cannot save zero and reference file " + path + ": " + reason;
+    return false;
+}
