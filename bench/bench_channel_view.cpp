@@ -1,6 +1,6 @@
-// Figures of one pane: the time to paint an 800 x 600 pane in each display (the graph holding
-// 2000 and 5000 samples), and the CPU that one pane uses per second while its meter streams at
-// the full 57600-baud line rate, meters in a separate kelvarin-sim process. Target: under 1 % of
+// Figures of one pane: the time to paint an 800 x 600 pane in each of the four displays (the graph
+// holding 2000 and 5000 samples), and the CPU that one pane uses per second while its meter streams
+// at the full 57600-baud line rate, meters in a separate kelvarin-sim process. Target: under 1 % of
 // one core per pane in the graph display.
 //
 //   bench_channel_view [path/to/kelvarin-sim] [seconds]
@@ -51,8 +51,8 @@ void PaintFigures() {
         channel.SetGraphMaxPoints(samples);
         for (int i = 0; i < samples; ++i)
             channel.OnNewValue(1e-3f * (1.0f + 0.02f * std::sin(0.01f * static_cast<float>(i))));
-        const char* names[] = {"real time", "statistics", "graphic"};
-        for (int mode = 0; mode < 3; ++mode) {
+        const char* names[] = {"real time", "statistics", "graphic", "tuning"};
+        for (int mode = 0; mode < 4; ++mode) {
             view.m_nDisplayMode = mode;
             std::printf("paint %-10s  %4d samples  %7.3f ms median\n", names[mode], samples,
                         MedianPaintMs(view));

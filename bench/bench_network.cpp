@@ -15,80 +15,29 @@
 // server.
 
 #include "app/MainFrame.h"
+#include "bench/BenchWindow.h"
 #include "gui/MessageBox.h"
 #include "sim/MeterSimulator.h"
 #include "support/Ser2Net.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
-
-#include <dirent.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <map>
 #include <memory>
 
 namespace {
+
+using namespace Bench;
 
 constexpr int kMeters = 8;
 constexpr double kLineRate = 520;
 constexpr double kCpuMargin = 0.3; // % of one core
 constexpr double kGapToleranceMs = 1.0;
-
-// CPU time of this process's threads, but those of the simulated meters ("kv-meter"), in ns, in
-// all and by thread name.
-struct CpuTimes {
-    uint64_t total = 0;
-    std::map<std::string, uint64_t> byName;
-};
-
-CpuTimes WindowCpu() {
-    CpuTimes times;
-    DIR* dir = opendir("/proc/self/task");
-    if (!dir)
-        return times;
-    while (const dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        const std::string task = std::string("/proc/self/task/") + entry->d_name;
-        std::string name;
-        std::getline(std::ifstream(task + "/comm"), name);
-        uint64_t ns = 0;
-        if (name != "kv-meter" && (std::ifstream(task + "/schedstat") >> ns)) {
-            times.total += ns;
-            times.byName[name] += ns;
-        }
-    }
-    closedir(dir);
-    return times;
-}
-
-// Runs the event loop for `ms`.
-void Spin(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// Waits, with the event loop running, until `condition` holds or `ms` have passed.
-template <typename Condition> bool SpinUntil(Condition condition, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > ms)
-            return false;
-        Spin(10);
-    }
-    return true;
-}
 
 struct Way {
     double cpuPercent = 0;
@@ -134,15 +83,7 @@ Way RunWay(bool network, int seconds) {
     auto window = std::make_unique<CMainFrame>();
     CMainFrame& frame = *window;
     frame.show();
-    // The auto-detection list of start-up, accepted once its probe is done.
-    QTimer accept;
-    QObject::connect(&accept, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        auto* ok = modal ? modal->findChild<QPushButton*>(QStringLiteral("buttonOk")) : nullptr;
-        if (ok && ok->isEnabled() && modal->objectName() == QLatin1String("AutoDetectDlg"))
-            ok->click();
-    });
-    accept.start(20);
+    auto accept = std::make_unique<AcceptStartUpList>();
     const bool streaming = SpinUntil(
         [&] {
             for (int p = 0; p < kMeters; ++p)
@@ -151,7 +92,7 @@ Way RunWay(bool network, int seconds) {
             return true;
         },
         30000);
-    accept.stop();
+    accept.reset();
     if (!streaming) {
         std::printf("%s: the meters did not all stream\n", network ? "ser2net" : "pty");
         return way;
@@ -222,12 +163,8 @@ Way RunWay(bool network, int seconds) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
-    qputenv("KELVARIN_HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toLocal8Bit());
-    qputenv("KELVARIN_PORTS_ONLY", "1"); // never a meter of the machine's own
+    UsePrivateSetup(home);
     QApplication app(argc, argv);
     SetMessageInterceptor(
         [](const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });

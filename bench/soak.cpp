@@ -1,13 +1,14 @@
 // Soak test, run by hand: first the application alone (no meter) for its idle CPU, then with eight
 // meters streaming at the full 57600-baud line rate from a separate kelvarin-sim process, an
 // acquisition of all eight channels at a 1 s period for the whole length, panes switched through
-// the three displays, graphs and statistics reset now and then, and faults injected: a meter that
+// the four displays, graphs and statistics reset now and then, and faults injected: a meter that
 // sends lines that are not numbers, one that never ends its lines, one unplugged and plugged in
 // again part way (through its stable link), one that falls silent. Prints CPU, wake-ups, resident
 // memory, readings sent and counted, and exits non-zero when the CPU exceeds its target (3 % of one
-// core for eight meters in the graph display, 0.5 % idle), on a UI stall over 500 ms, memory growth
-// over 1 MB after warm-up, a lost reading, a pane gone wrong, or an acquisition file without
-// exactly D / P + 1 lines of eight readings or with a line more than 50 ms late.
+// core for eight meters in the graph display, 0.5 % idle, every pane in the tuning display at
+// most twice the graph display), on a UI stall over 500 ms, memory growth over 1 MB after
+// warm-up, a lost reading, a pane gone wrong, or an acquisition file without exactly D / P + 1
+// lines of eight readings or with a line more than 50 ms late.
 //
 // With KELVARIN_SOAK_SCRAPE=1 the window also serves its metrics page, scraped every second (with
 // gzip, as Prometheus asks) by a curl loop outside the process, so that the figures include
@@ -54,6 +55,7 @@ constexpr int kNoLineEnd = 5;
 constexpr int kReplugged = 6;
 constexpr int kSilent = 7;
 constexpr double kGraphTarget = 0.03;
+constexpr double kTuningFactor = 2.0; // the tuning display's CPU against the graph display's
 constexpr double kIdleTarget = 0.005;
 constexpr long long kLateLimitMs = 50;
 
@@ -263,9 +265,16 @@ int main(int argc, char** argv) {
     } stopScraper{scraper};
 
     StallWatch stalls;
-    // Warm-up: buffers fill to their caps; with scrapes, every thread of the metrics server has
+    // Warm-up: buffers fill to their caps; every display has been shown once (the panes' text
+    // and glyph caches hold what they show); with scrapes, every thread of the metrics server has
     // served (each keeps the compression buffers of its last scrape, about 270 KB, in its
     // malloc arena: reached within a minute, flat afterwards).
+    for (const int display : {Command::RealTimeDisplay, Command::StatisticsDisplay,
+                              Command::TuningDisplay, Command::GraphicDisplay}) {
+        for (int p = 0; p < kMeters; ++p)
+            frame.GetView(p)->OnCommand(display);
+        RunFor(2000);
+    }
     RunFor(scraper > 0 ? 60000 : 10000);
     const double rssWarm = ResidentMiB();
 
@@ -274,6 +283,15 @@ int main(int argc, char** argv) {
     Usage a = Sample();
     RunFor(graphPhaseMs);
     const Figure graph = Between(a, Sample());
+
+    // Every pane in the tuning display, repainted every 50 ms: at most twice the graph's CPU.
+    for (int p = 0; p < kMeters; ++p)
+        frame.GetView(p)->OnCommand(Command::TuningDisplay);
+    a = Sample();
+    RunFor(graphPhaseMs);
+    const Figure tuning = Between(a, Sample());
+    for (int p = 0; p < kMeters; ++p)
+        frame.GetView(p)->OnCommand(Command::GraphicDisplay);
 
     // Then every channel recorded every second, for the whole length; while a run goes the
     // graphs take one point per tick.
@@ -307,7 +325,7 @@ int main(int argc, char** argv) {
         ++round;
         if (round % 5 == 0)
             for (int p = 0; p < kMeters; ++p)
-                frame.GetView(p)->m_nDisplayMode = (round / 5 + p) % 3;
+                frame.GetView(p)->m_nDisplayMode = (round / 5 + p) % 4;
         if (round % 17 == 0)
             frame.OnCommand(Command::ResetGraphics);
         if (round % 23 == 0)
@@ -340,6 +358,14 @@ int main(int argc, char** argv) {
                 100.0 * mixed.cpu, mixed.wakeUps);
     if (std::max({graph.cpu, recording.cpu, mixed.cpu}) > kGraphTarget) {
         std::printf("FAIL: CPU over %.0f %%\n", 100.0 * kGraphTarget);
+        failed = true;
+    }
+    std::printf("every pane in the tuning display: %.2f %% of one core (%.0f wake-ups/s), %.2f "
+                "times the graph display's (at most %.0f)\n",
+                100.0 * tuning.cpu, tuning.wakeUps, tuning.cpu / graph.cpu, kTuningFactor);
+    if (tuning.cpu > kTuningFactor * graph.cpu) {
+        std::printf("FAIL: the tuning display costs more than %.0f times the graph display\n",
+                    kTuningFactor);
         failed = true;
     }
     std::printf("resident memory: %.1f MiB at start, %.1f MiB after warm-up, %.1f MiB at the end "

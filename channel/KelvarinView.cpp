@@ -12,7 +12,9 @@
 #include <QCloseEvent>
 
 CKelvarinView::CKelvarinView(CChannel& channel, QWidget* parent)
-    : QWidget(parent), m_channel(channel), m_ticker(CRepaintTicker::Acquire()) {
+    : QWidget(parent), m_channel(channel), m_ticker(CRepaintTicker::Acquire()),
+      m_tuningTicker(CRepaintTicker::Acquire(CRepaintTicker::kTuningIntervalMs)),
+      m_largeTexts(CLargeTextCache::Acquire()) {
     setAttribute(Qt::WA_OpaquePaintEvent); // every paint covers the whole pane
     m_fontSmall = MakeFont({15, 8, 500});
     m_fontLarge = MakeFont({30, 15, 500});
@@ -21,19 +23,18 @@ CKelvarinView::CKelvarinView(CChannel& channel, QWidget* parent)
 
 CKelvarinView::~CKelvarinView() {
     m_ticker->Remove(this);
-    if (m_tuningTicker)
-        m_tuningTicker->Remove(this);
+    m_tuningTicker->Remove(this);
 }
 
 void CKelvarinView::FollowDisplayMode() {
     const bool tuning = m_nDisplayMode == Tuning;
-    if (tuning && !m_tuningTicker) {
-        m_tuningTicker = CRepaintTicker::Acquire(CRepaintTicker::kTuningIntervalMs);
+    if (tuning == m_bOnTuningTicker)
+        return;
+    m_bOnTuningTicker = tuning;
+    if (tuning)
         m_tuningTicker->Add(this, [this] { OnRepaintTick(); });
-    } else if (!tuning && m_tuningTicker) {
-        m_tuningTicker->Remove(this);
-        m_tuningTicker.reset(); // the last tuning pane takes the 50 ms timer away
-    }
+    else
+        m_tuningTicker->Remove(this); // the last one stops its timer
 }
 
 void CKelvarinView::OnRepaintTick() {
@@ -42,8 +43,31 @@ void CKelvarinView::OnRepaintTick() {
                     m_channel.Alarm(),        m_channel.State(),    m_channel.IsSilent()};
     if (now == m_shown)
         return;
+    // In the tuning display, new readings alone change the value, the bar and the peak only:
+    // the title, the names and the foot stay as painted.
+    const bool readingsOnly = m_nDisplayMode == Tuning && m_shown.mode == Tuning &&
+                              now.revision == m_shown.revision && now.alarm == m_shown.alarm &&
+                              now.state == m_shown.state && now.silent == m_shown.silent;
     m_shown = now;
-    update();
+    if (!readingsOnly) {
+        if (m_nDisplayMode == Tuning)
+            m_tuningShown = TuningContent(m_channel.Value(), ValueColor(State()));
+        update();
+        return;
+    }
+    const TuningFrame frame = TuningContent(m_channel.Value(), ValueColor(State()));
+    const TuningLayout layout = TuningGeometry();
+    QRegion changed;
+    if (frame.value != m_tuningShown.value || frame.color != m_tuningShown.color)
+        changed += layout.valueRow;
+    if (frame.filled != m_tuningShown.filled || frame.markX != m_tuningShown.markX ||
+        frame.color != m_tuningShown.color)
+        changed += layout.barRows;
+    if (frame.fullScale != m_tuningShown.fullScale || frame.peak != m_tuningShown.peak)
+        changed += layout.labelRows;
+    m_tuningShown = frame;
+    if (!changed.isEmpty())
+        update(changed);
 }
 
 void CKelvarinView::OnChannelConfiguration() {

@@ -7,6 +7,7 @@
 
 #include "channel/Channel.h"
 #include "detectors/ComAccessDlg.h"
+#include "gui/LargeTextCache.h"
 #include "gui/TextCache.h"
 #include "render/GraphRenderer.h"
 #include "render/Statistics.h"
@@ -14,6 +15,7 @@
 #include <QColor>
 #include <QFont>
 #include <QImage>
+#include <QRegion>
 #include <QWidget>
 
 #include <cstdint>
@@ -113,8 +115,34 @@ private:
     void PaintStatistics(QPainter& painter, float value, const QColor& color);
     void PaintGraphic(QPainter& painter, float value, const QColor& color);
     void PaintTuning(QPainter& painter, float value, const QColor& color);
+    // Where the tuning display draws, and the rows a new reading may change.
+    struct TuningLayout {
+        int valueTop = 0;
+        QRect bar;
+        int scaleY = 0;
+        int peakY = 0;
+        QRect valueRow;
+        QRect barRows;   // the bar and its mark
+        QRect labelRows; // the scale's ends and the peak
+    };
+    TuningLayout TuningGeometry() const;
+    // What the tuning display shows of a reading: a tick repaints only the rows whose part of
+    // it changed (at the full line rate the bar often stays on the same pixel).
+    struct TuningFrame {
+        QString value;
+        QColor color;
+        int filled = 0;
+        int markX = -1;
+        QString fullScale;
+        QString peak;
+    };
+    TuningFrame TuningContent(float value, const QColor& color) const;
+    // The colour of the value now: black or red while live, grey otherwise.
+    QColor ValueColor(const PaneState& pane) const;
+    TuningFrame m_tuningShown; // what the last tick asked to be painted
+    QRegion m_exposed;         // during a paint of the screen: what it covers (null: all)
     void PaintFoot(QPainter& painter, const QString& text, const QColor& color);
-    // The tuning display's 50 ms ticker, held while the pane shows it.
+    // On the tuning display's 50 ms ticker while the pane shows it.
     void FollowDisplayMode();
     // Display aids: taken by the channel at once and kept in the head's file.
     void ChangeAids(const CDisplayAids& aids);
@@ -127,7 +155,8 @@ private:
     CPlotRect m_rcPlot;     // where the graph is drawn in this pane
 
     std::shared_ptr<CRepaintTicker> m_ticker;
-    std::shared_ptr<CRepaintTicker> m_tuningTicker; // while in the tuning display
+    std::shared_ptr<CRepaintTicker> m_tuningTicker; // ticks this pane in the tuning display
+    bool m_bOnTuningTicker = false;
     BenchLookup m_bench;
     // What the last paint showed; a tick with the same asks for none.
     struct Shown {
@@ -148,5 +177,6 @@ private:
     QFont m_fontStats;
     QFont m_fontSmall;
     QFont m_fontLarge;
-    CTextCache m_texts; // labels, names and serials, laid out once
+    CTextCache m_texts;                            // labels, names and serials, laid out once
+    std::shared_ptr<CLargeTextCache> m_largeTexts; // the value's characters, rendered once
 };

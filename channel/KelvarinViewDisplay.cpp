@@ -16,7 +16,9 @@
 #include <QImage>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 
 #include <algorithm>
 #include <cmath>
@@ -91,12 +93,10 @@ void CKelvarinView::FillBackground(QPainter& painter) const {
 }
 
 void CKelvarinView::RenderWith(QPainter& painter) {
-    // One read of the value, the alarm, the link and the record for the whole paint.
+    // One read of the value, the alarm and the link for the whole paint.
     const float value = m_channel.Value();
     const PaneState pane = State();
-    const CChannelConfig config = m_channel.Config();
-    // Neither a lost or silent meter's last value nor the zero of one not read yet is live.
-    const QColor color = pane.live ? (m_channel.Alarm() ? kRed : kBlack) : kGrey;
+    const QColor color = ValueColor(pane);
     FillBackground(painter);
     painter.setPen(kBlack);
     switch (m_nDisplayMode) {
@@ -115,17 +115,28 @@ void CKelvarinView::RenderWith(QPainter& painter) {
     default:
         break;
     }
-    painter.setPen(kBlack);
-    painter.setFont(m_fontLarge);
-    painter.drawText(QRect(0, 10, width() - 5, height() - 10), Qt::AlignRight | Qt::AlignTop,
-                     ToQt(config.m_strTitle));
-    painter.setFont(m_fontSmall);
-    m_texts.DrawAt(painter, 10, 10, ToQt(config.m_strName));
-    m_texts.DrawAt(painter, 10, 30, ToQt(config.m_strSerial));
+    // The head's names along the top, unless the paint is of rows below them only (the tuning
+    // display's ticks).
+    if (m_exposed.isNull() || m_exposed.intersects(QRect(0, 0, width(), 50))) {
+        const CChannelConfig config = m_channel.Config();
+        painter.setPen(kBlack);
+        painter.setFont(m_fontLarge);
+        // Right-aligned 5 pixels from the edge, laid out once.
+        const QString title = ToQt(config.m_strTitle);
+        m_texts.DrawAt(painter, width() - 5 - m_texts.Width(painter, title), 10, title);
+        painter.setFont(m_fontSmall);
+        m_texts.DrawAt(painter, 10, 10, ToQt(config.m_strName));
+        m_texts.DrawAt(painter, 10, 30, ToQt(config.m_strSerial));
+    }
     if (!pane.foot.isEmpty())
         PaintFoot(painter, pane.foot, kRed);
     else if (!pane.zero.isEmpty())
         PaintFoot(painter, pane.zero, kBlack);
+}
+
+QColor CKelvarinView::ValueColor(const PaneState& pane) const {
+    // Neither a lost or silent meter's last value nor the zero of one not read yet is live.
+    return pane.live ? (m_channel.Alarm() ? kRed : kBlack) : kGrey;
 }
 
 CKelvarinView::PaneState CKelvarinView::State() const {
@@ -159,12 +170,14 @@ void CKelvarinView::PaintFoot(QPainter& painter, const QString& text, const QCol
     painter.drawText(QRect(0, y, width(), 20), Qt::AlignHCenter | Qt::AlignTop, text);
 }
 
-void CKelvarinView::paintEvent(QPaintEvent*) {
+void CKelvarinView::paintEvent(QPaintEvent* event) {
     // Painted straight into the window's buffer, which is itself off screen and shown in one
     // transfer: the pane never flickers, and no image of its own is copied in three times a
     // second.
+    m_exposed = event->region();
     QPainter painter(this);
     RenderWith(painter);
+    m_exposed = QRegion();
 }
 
 void CKelvarinView::PaintRealTime(QPainter& painter, float value, const QColor& color) {
@@ -172,9 +185,8 @@ void CKelvarinView::PaintRealTime(QPainter& painter, float value, const QColor& 
     const QString text = ToQt(FormatInUnit(aids.m_unit, value, ReferenceWatts(aids)));
     painter.setFont(m_fontValue);
     painter.setPen(color);
-    const QFontMetrics metrics = painter.fontMetrics();
-    TextAt(painter, width() / 2 - metrics.horizontalAdvance(text) / 2,
-           height() / 2 - metrics.height() / 2, text);
+    m_largeTexts->DrawAt(painter, width() / 2 - m_largeTexts->Width(painter, text) / 2,
+                         height() / 2 - painter.fontMetrics().height() / 2, text);
 }
 
 void CKelvarinView::PaintStatistics(QPainter& painter, float value, const QColor& color) {
@@ -205,51 +217,86 @@ void CKelvarinView::PaintGraphic(QPainter& painter, float value, const QColor& c
     painter.setBrush(Qt::NoBrush);
 }
 
-void CKelvarinView::PaintTuning(QPainter& painter, float value, const QColor& color) {
+CKelvarinView::TuningLayout CKelvarinView::TuningGeometry() const {
+    const int w = width(), h = height();
+    TuningLayout layout;
+    const int valueHeight = QFontMetrics(m_fontValue).height();
+    layout.valueTop = h * 36 / 100 - valueHeight / 2;
+    layout.bar = QRect(w * 8 / 100, h * 58 / 100, w * 84 / 100, std::max(8, h * 11 / 100));
+    layout.scaleY = layout.bar.bottom() + 6;
+    layout.peakY = layout.scaleY + 20;
+    // What a reading may change: the value's row, the bar with its mark, the scale and peak.
+    const int peakBottom = layout.peakY + QFontMetrics(m_fontLarge).height() + 2;
+    layout.valueRow = QRect(0, layout.valueTop, w, valueHeight);
+    // The mark reaches 5 pixels above and 6 below the bar.
+    layout.barRows = QRect(0, layout.bar.top() - 5, w, layout.bar.height() + 12);
+    layout.labelRows = QRect(0, layout.scaleY, w, peakBottom - layout.scaleY);
+    return layout;
+}
+
+CKelvarinView::TuningFrame CKelvarinView::TuningContent(float value, const QColor& color) const {
     const CDisplayAids aids = m_channel.DisplayAids();
     const double reference = ReferenceWatts(aids);
     const CPeakHold peak = m_channel.Peak();
-    const int w = width(), h = height();
+    const QRect bar = TuningGeometry().bar;
+    TuningFrame frame;
+    frame.value = ToQt(FormatInUnit(aids.m_unit, value, reference));
+    frame.color = color;
+    frame.filled = static_cast<int>(std::lround(peak.Fraction(value) * bar.width()));
+    frame.markX =
+        peak.HasPeak()
+            ? bar.left() + static_cast<int>(std::lround(peak.Fraction(peak.Peak()) * bar.width()))
+            : -1;
+    frame.fullScale = ToQt(FormatBigValue(peak.FullScale()));
+    frame.peak = QStringLiteral("Peak: ") +
+                 (peak.HasPeak() ? ToQt(FormatInUnit(aids.m_unit, peak.Peak(), reference))
+                                 : QStringLiteral("---"));
+    return frame;
+}
+
+void CKelvarinView::PaintTuning(QPainter& painter, float value, const QColor& color) {
+    const TuningLayout layout = TuningGeometry();
+    const TuningFrame frame = TuningContent(value, color);
+
+    // A tick repaints only the rows that changed: the others are not drawn again.
+    const auto exposed = [this](const QRect& rows) {
+        return m_exposed.isNull() || m_exposed.intersects(rows);
+    };
 
     // The value as Real Time shows it, in the upper half.
-    const QString text = ToQt(FormatInUnit(aids.m_unit, value, reference));
-    painter.setFont(m_fontValue);
-    painter.setPen(color);
-    QFontMetrics metrics = painter.fontMetrics();
-    TextAt(painter, w / 2 - metrics.horizontalAdvance(text) / 2,
-           h * 36 / 100 - metrics.height() / 2, text);
+    if (exposed(layout.valueRow)) {
+        painter.setFont(m_fontValue);
+        painter.setPen(color);
+        m_largeTexts->DrawAt(painter, width() / 2 - m_largeTexts->Width(painter, frame.value) / 2,
+                             layout.valueTop, frame.value);
+    }
 
     // The bar from 0 to the full scale of the peak's range; the mark at the peak.
-    const QRect bar(w * 8 / 100, h * 58 / 100, w * 84 / 100, std::max(8, h * 11 / 100));
-    painter.setPen(kBlack);
-    painter.setBrush(Qt::white);
-    painter.drawRect(bar);
-    const int filled = static_cast<int>(std::lround(peak.Fraction(value) * bar.width()));
-    painter.fillRect(
-        QRect(bar.left() + 1, bar.top() + 1, std::max(0, filled - 1), bar.height() - 1),
-        color == kGrey ? kGrey : kBarFill);
-    painter.setBrush(Qt::NoBrush);
-    if (peak.HasPeak()) {
-        const int x =
-            bar.left() + static_cast<int>(std::lround(peak.Fraction(peak.Peak()) * bar.width()));
-        painter.fillRect(QRect(x - 1, bar.top() - 5, 3, bar.height() + 11), kPeakMark);
+    const QRect& bar = layout.bar;
+    if (exposed(layout.barRows)) {
+        painter.setPen(kBlack);
+        painter.setBrush(Qt::white);
+        painter.drawRect(bar);
+        painter.fillRect(
+            QRect(bar.left() + 1, bar.top() + 1, std::max(0, frame.filled - 1), bar.height() - 1),
+            color == kGrey ? kGrey : kBarFill);
+        painter.setBrush(Qt::NoBrush);
+        if (frame.markX >= 0)
+            painter.fillRect(QRect(frame.markX - 1, bar.top() - 5, 3, bar.height() + 11),
+                             kPeakMark);
     }
 
     // The scale's ends under the bar, and the peak in the pane's unit.
+    if (!exposed(layout.labelRows))
+        return;
     painter.setFont(m_fontSmall);
     painter.setPen(kBlack);
-    metrics = painter.fontMetrics();
-    const int scaleY = bar.bottom() + 6;
-    TextAt(painter, bar.left(), scaleY, QStringLiteral("0"));
-    const QString fullScale = ToQt(FormatBigValue(peak.FullScale()));
-    TextAt(painter, bar.right() - metrics.horizontalAdvance(fullScale), scaleY, fullScale);
-    const QString peakText =
-        QStringLiteral("Peak: ") + (peak.HasPeak()
-                                        ? ToQt(FormatInUnit(aids.m_unit, peak.Peak(), reference))
-                                        : QStringLiteral("---"));
+    m_texts.DrawAt(painter, bar.left(), layout.scaleY, QStringLiteral("0"));
+    m_texts.DrawAt(painter, bar.right() - m_texts.Width(painter, frame.fullScale), layout.scaleY,
+                   frame.fullScale);
     painter.setFont(m_fontLarge);
-    metrics = painter.fontMetrics();
-    TextAt(painter, w / 2 - metrics.horizontalAdvance(peakText) / 2, scaleY + 20, peakText);
+    m_texts.DrawAt(painter, width() / 2 - m_texts.Width(painter, frame.peak) / 2, layout.peakY,
+                   frame.peak);
 }
 
 QMenu* CKelvarinView::CreateContextMenu(QWidget* parent) {

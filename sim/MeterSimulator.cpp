@@ -532,7 +532,9 @@ void CMeterSimulator::SendDueAnswers(double nowMs) {
 }
 
 void CMeterSimulator::LogReading(const std::string& text) {
-    ++m_readingsSent;
+    const uint64_t number = ++m_readingsSent;
+    if (m_sentObserver)
+        m_sentObserver(number, NowMs());
     std::lock_guard<std::mutex> lock(m_logLock);
     PushBounded(m_sent, text);
 }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -100,6 +101,10 @@ public:
     bool HasListener() const { return m_listening.load(); }
     // Reading lines written whole to the port since Start.
     uint64_t ReadingsSent() const { return m_readingsSent.load(); }
+    // Told on the meter's thread of each reading once written whole: its number (from 1, as
+    // ReadingsSent counts them) and when it was written (steady clock, ms). Set before Start.
+    using SentObserver = std::function<void(uint64_t number, double writtenMs)>;
+    void SetSentObserver(SentObserver observer) { m_sentObserver = std::move(observer); }
 
     // The most recent bytes received (at most kLogSize) with their arrival times, the commands
     // decoded (at most kLogSize) and the reading texts sent (at most kLogSize).
@@ -167,6 +172,7 @@ private:
     std::mt19937 m_random;
     std::normal_distribution<double> m_normal;
 
+    SentObserver m_sentObserver; // set before the thread starts
     mutable std::mutex m_logLock;
     std::vector<ReceivedByte> m_bytes;
     std::vector<MeterCommand> m_commands;

@@ -4,6 +4,7 @@
 
 #include "app/MainFrame.h"
 #include "channel/KelvarinView.h"
+#include "channel/RepaintTicker.h"
 #include "detectors/ChannelConfigFile.h"
 #include "detectors/DisplayAidsFile.h"
 #include "gui/MessageBox.h"
@@ -115,6 +116,25 @@ private slots:
         // Back to another display: no 50 ms repaints for it any more, nothing of the bar.
         view.OnCommand(Command::RealTimeDisplay);
         QVERIFY(ColumnsOf(view.Render(), row, kBarFill).isEmpty());
+    }
+
+    // The display changed behind the menu's back (as the soak does): the pane leaves the 50 ms
+    // ticker from within its own tick, with another pane on it; the last one out stops it.
+    void panesLeaveTheTuningTickerFromWithinItsTick() {
+        CChannel first, second;
+        CKelvarinView a(first), b(second);
+        const auto ticker = CRepaintTicker::Acquire(CRepaintTicker::kTuningIntervalMs);
+        QVERIFY(!ticker->IsRunning());
+        a.OnCommand(Command::TuningDisplay);
+        b.OnCommand(Command::TuningDisplay);
+        QVERIFY(ticker->IsRunning());
+        a.m_nDisplayMode = CKelvarinView::RealTime;
+        QTest::qWait(3 * CRepaintTicker::kTuningIntervalMs);
+        QVERIFY(ticker->IsRunning());
+        b.m_nDisplayMode = CKelvarinView::Graphic;
+        QTRY_VERIFY(!ticker->IsRunning());
+        a.m_nDisplayMode = CKelvarinView::Tuning; // and back, from the 300 ms tick
+        QTRY_VERIFY(ticker->IsRunning());
     }
 
     // Zero, units and reference from the pane's own menu in the window; the head keeps them
