@@ -314,7 +314,11 @@ int ComAccess::Read(void* buffer, uint32_t wanted, int waitMs) {
     if (m_telnet && !m_decoded.empty())
         return TakeDecodedLocked(buffer, wanted);
     pollfd pfd{fd, POLLIN, 0};
-    const int ready = ::poll(&pfd, 1, waitMs);
+    // A socket tells everything in its read (data, EAGAIN for none, 0 once closed): a batch of a
+    // network meter costs one system call. A device's hang-up shows in poll only.
+    int ready = 1;
+    if (!m_bSocket || waitMs > 0)
+        ready = ::poll(&pfd, 1, waitMs);
     if (ready < 0 && errno != EINTR) {
         SetError(PortOperation::Wait, errno);
         return -1;
