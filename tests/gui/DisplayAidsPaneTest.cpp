@@ -186,6 +186,14 @@ private slots:
             QCOMPARE(EntriesOf(view, "Reference"),
                      (QStringList{"Current Value", "Position 2*", "None"}));
             QCOMPARE(view.ReferenceWatts(channel.DisplayAids()), double(1e-3f));
+            QVERIFY(ChooseFromMenu(view, {"Reference", "None"}));
+            QCOMPARE(view.ReferenceWatts(channel.DisplayAids()), 0.0);
+            for (const auto& [entry, unit] :
+                 {std::pair("dBm", DisplayUnit::Dbm), std::pair("%", DisplayUnit::Percent),
+                  std::pair("W", DisplayUnit::Watt), std::pair("dB", DisplayUnit::Db)}) {
+                QVERIFY(ChooseFromMenu(view, {"Units", entry}));
+                QCOMPARE(channel.DisplayAids().m_unit, unit);
+            }
             QVERIFY(ChooseFromMenu(view, {"Reference", "Current Value"}));
             QCOMPARE(channel.DisplayAids().m_fReferenceWatts, 2e-3);
             QVERIFY(ChooseFromMenu(view, {"Zero"}));
