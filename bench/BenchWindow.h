@@ -3,6 +3,8 @@
 // event loop run for a while or until something holds, the start-up auto-detection accepted,
 // and the CPU time of the window's threads apart from the simulated meters'.
 
+#include "gui/MessageBox.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -13,6 +15,7 @@
 #include <dirent.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <string>
@@ -27,6 +30,12 @@ inline void UsePrivateSetup(const QTemporaryDir& home) {
     qputenv("KELVARIN_HOME", home.path().toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toLocal8Bit());
     qputenv("KELVARIN_PORTS_ONLY", "1");
+}
+
+// Messages the window would show in a box, printed on stderr instead (a benchmark clicks none).
+inline void PrintMessages() {
+    SetMessageInterceptor(
+        [](const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
 }
 
 // Runs the event loop for `ms`.

@@ -16,7 +16,6 @@
 
 #include "app/MainFrame.h"
 #include "bench/BenchWindow.h"
-#include "gui/MessageBox.h"
 #include "sim/MeterSimulator.h"
 #include "support/Ser2Net.h"
 
@@ -166,8 +165,7 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     UsePrivateSetup(home);
     QApplication app(argc, argv);
-    SetMessageInterceptor(
-        [](const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
+    PrintMessages();
     const int seconds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 30;
     if (!HasSer2Net()) {
         std::printf("no ser2net on PATH\n");

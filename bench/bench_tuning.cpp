@@ -15,7 +15,6 @@
 #include "app/MainFrame.h"
 #include "bench/BenchWindow.h"
 #include "channel/KelvarinView.h"
-#include "gui/MessageBox.h"
 #include "res/CommandIds.h"
 #include "sim/MeterSimulator.h"
 
@@ -76,8 +75,7 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     UsePrivateSetup(home);
     QApplication app(argc, argv);
-    SetMessageInterceptor(
-        [](const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
+    PrintMessages();
     const int seconds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 30;
     // "graph" measures the same in the graph display, for comparison.
     const bool graph = argc > 2 && std::string(argv[2]) == "graph";

@@ -89,17 +89,15 @@ ConfigLoad LoadChannelConfigFile(const std::string& serial, CChannelConfig& conf
 
     std::vector<uint8_t> bytes;
     std::string reason;
-    const int readError = ReadSmallFile(path, bytes, reason);
-    if (readError == ENOENT || readError == ENOTDIR)
+    const SmallFileRead read = ReadSmallFileOrSay(path, bytes, reason);
+    if (read == SmallFileRead::Missing)
         return ConfigLoad::Missing;
-    if (readError == 0) {
+    if (read == SmallFileRead::Read) {
         // Old files may carry bytes after the record; they are ignored.
         CArchiveReader reader(bytes.data(), bytes.size());
         if (config.Serialize(reader))
             return ConfigLoad::Loaded;
         reason = reader.Error();
-    } else if (reason.empty()) {
-        reason = "cannot read it: " + SystemReason(readError);
     }
     error = "Damaged detector configuration file " + path + ": " + reason;
     return ConfigLoad::Damaged;

@@ -2,7 +2,6 @@
 
 #include "detectors/SmallFile.h"
 
-#include <cerrno>
 #include <filesystem>
 
 std::string DisplayAidsFilePath(const std::string& serial) {
@@ -17,17 +16,15 @@ ConfigLoad LoadDisplayAidsFile(const std::string& serial, CDisplayAids& aids, st
         return ConfigLoad::Missing;
     std::vector<uint8_t> bytes;
     std::string reason;
-    const int readError = ReadSmallFile(path, bytes, reason);
-    if (readError == ENOENT || readError == ENOTDIR)
+    const SmallFileRead read = ReadSmallFileOrSay(path, bytes, reason);
+    if (read == SmallFileRead::Missing)
         return ConfigLoad::Missing;
-    if (readError == 0) {
+    if (read == SmallFileRead::Read) {
         const std::string text(bytes.begin(), bytes.end());
         if (text.find('\0') == std::string::npos && ParseDisplayAids(text, aids, reason))
             return ConfigLoad::Loaded;
         if (reason.empty())
             reason = "it holds a zero byte: not a text file";
-    } else if (reason.empty()) {
-        reason = "cannot read it: " + SystemReason(readError);
     }
     error = "Damaged zero and reference file " + path + ": " + reason;
     return ConfigLoad::Damaged;

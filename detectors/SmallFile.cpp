@@ -126,6 +126,18 @@ int ReadSmallFile(const std::string& path, std::vector<uint8_t>& bytes, std::str
     return 0;
 }
 
+SmallFileRead ReadSmallFileOrSay(const std::string& path, std::vector<uint8_t>& bytes,
+                                 std::string& reason) {
+    const int error = ReadSmallFile(path, bytes, reason);
+    if (error == ENOENT || error == ENOTDIR)
+        return SmallFileRead::Missing;
+    if (error == 0)
+        return SmallFileRead::Read;
+    if (reason.empty())
+        reason = "cannot read it: " + SystemReason(error);
+    return SmallFileRead::Failed;
+}
+
 bool SaveSmallFile(const std::string& folder, const std::string& path,
                    const std::vector<uint8_t>& bytes, std::string& reason) {
     auto fail = [&](const std::string& step, int errnum) {

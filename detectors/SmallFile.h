@@ -15,6 +15,12 @@ std::string SystemReason(int error);
 // file, too large).
 int ReadSmallFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& reason);
 
+// ReadSmallFile for a loader: Missing (no file), Read (`bytes` hold it) or Failed, with `reason`
+// saying why in words.
+enum class SmallFileRead { Missing, Read, Failed };
+SmallFileRead ReadSmallFileOrSay(const std::string& path, std::vector<uint8_t>& bytes,
+                                 std::string& reason);
+
 // Stores `bytes` as `path` in `folder` (created when missing), atomically, keeping the
 // permissions of the regular file it replaces. False with `reason` (the step and the system's
 // reason) on failure; the old file is then left as it was.
