@@ -7,9 +7,12 @@
 #include "detectors/DetectorDlg.h"
 #include "detectors/DisplayAidsFile.h"
 #include "gui/MessageBox.h"
+#include "render/ValueFormat.h"
 #include "res/CommandIds.h"
 
 #include <QCloseEvent>
+
+#include <utility>
 
 CKelvarinView::CKelvarinView(CChannel& channel, QWidget* parent)
     : QWidget(parent), m_channel(channel), m_ticker(CRepaintTicker::Acquire()),
@@ -49,23 +52,24 @@ void CKelvarinView::OnRepaintTick() {
                               now.revision == m_shown.revision && now.alarm == m_shown.alarm &&
                               now.state == m_shown.state && now.silent == m_shown.silent;
     m_shown = now;
-    if (!readingsOnly) {
-        if (m_nDisplayMode == Tuning)
-            m_tuningShown = TuningContent(m_channel.Value(), ValueColor(State()));
+    if (m_nDisplayMode != Tuning) {
         update();
         return;
     }
-    const TuningFrame frame = TuningContent(m_channel.Value(), ValueColor(State()));
     const TuningLayout layout = TuningGeometry();
+    const TuningFrame frame = TuningContent(m_channel.Value(), ValueColor(State()), layout.bar);
+    const TuningFrame shown = std::exchange(m_tuningShown, frame);
+    if (!readingsOnly) {
+        update();
+        return;
+    }
     QRegion changed;
-    if (frame.value != m_tuningShown.value || frame.color != m_tuningShown.color)
+    if (frame.value != shown.value || frame.color != shown.color)
         changed += layout.valueRow;
-    if (frame.filled != m_tuningShown.filled || frame.markX != m_tuningShown.markX ||
-        frame.color != m_tuningShown.color)
+    if (frame.filled != shown.filled || frame.markX != shown.markX || frame.color != shown.color)
         changed += layout.barRows;
-    if (frame.fullScale != m_tuningShown.fullScale || frame.peak != m_tuningShown.peak)
+    if (frame.fullScale != shown.fullScale || frame.peak != shown.peak)
         changed += layout.labelRows;
-    m_tuningShown = frame;
     if (!changed.isEmpty())
         update(changed);
 }
@@ -163,8 +167,7 @@ void CKelvarinView::OnCommand(int id) {
         break;
     case Command::ReferenceNone: {
         CDisplayAids aids = m_channel.DisplayAids();
-        std::string ignored;
-        SetDisplayAid(aids, "reference", "none", ignored);
+        aids.SetNoReference();
         ChangeAids(aids);
         break;
     }
@@ -189,9 +192,7 @@ void CKelvarinView::OnCommand(int id) {
     default:
         if (id >= Command::ReferencePosition1 && id <= Command::ReferencePosition8) {
             CDisplayAids aids = m_channel.DisplayAids();
-            aids.m_reference = CDisplayAids::Reference::Position;
-            aids.m_fReferenceWatts = 0.0;
-            aids.m_nReferencePosition = id - Command::ReferencePosition1;
+            aids.SetReferencePosition(id - Command::ReferencePosition1);
             ChangeAids(aids);
         }
         break;
@@ -224,8 +225,7 @@ void CKelvarinView::OnReferenceCurrentValue() {
         return;
     }
     CDisplayAids aids = m_channel.DisplayAids();
-    std::string error;
-    if (!SetDisplayAid(aids, "reference", ShortestNumberText(value), error)) {
+    if (!aids.SetReferenceWatts(WattsAsDouble(value))) { // the reading's decimal, kept
         KelvarinMessageBox(this, QStringLiteral("The reading is not above 0 W: no reference"));
         return;
     }

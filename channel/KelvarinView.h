@@ -136,7 +136,7 @@ private:
         QString fullScale;
         QString peak;
     };
-    TuningFrame TuningContent(float value, const QColor& color) const;
+    TuningFrame TuningContent(float value, const QColor& color, const QRect& bar) const;
     // The colour of the value now: black or red while live, grey otherwise.
     QColor ValueColor(const PaneState& pane) const;
     TuningFrame m_tuningShown; // what the last tick asked to be painted

@@ -234,11 +234,11 @@ CKelvarinView::TuningLayout CKelvarinView::TuningGeometry() const {
     return layout;
 }
 
-CKelvarinView::TuningFrame CKelvarinView::TuningContent(float value, const QColor& color) const {
+CKelvarinView::TuningFrame CKelvarinView::TuningContent(float value, const QColor& color,
+                                                        const QRect& bar) const {
     const CDisplayAids aids = m_channel.DisplayAids();
     const double reference = ReferenceWatts(aids);
     const CPeakHold peak = m_channel.Peak();
-    const QRect bar = TuningGeometry().bar;
     TuningFrame frame;
     frame.value = ToQt(FormatInUnit(aids.m_unit, value, reference));
     frame.color = color;
@@ -256,7 +256,7 @@ CKelvarinView::TuningFrame CKelvarinView::TuningContent(float value, const QColo
 
 void CKelvarinView::PaintTuning(QPainter& painter, float value, const QColor& color) {
     const TuningLayout layout = TuningGeometry();
-    const TuningFrame frame = TuningContent(value, color);
+    const TuningFrame frame = TuningContent(value, color, layout.bar);
 
     // A tick repaints only the rows that changed: the others are not drawn again.
     const auto exposed = [this](const QRect& rows) {

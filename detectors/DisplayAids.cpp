@@ -20,6 +20,30 @@ bool ParseNumber(const std::string& text, double& value) {
 
 } // namespace
 
+void CDisplayAids::SetNoReference() {
+    m_reference = Reference::None;
+    m_fReferenceWatts = 0.0;
+    m_nReferencePosition = -1;
+}
+
+bool CDisplayAids::SetReferenceWatts(double watts) {
+    if (!(watts > 0) || !std::isfinite(watts))
+        return false;
+    SetNoReference();
+    m_reference = Reference::Value;
+    m_fReferenceWatts = watts;
+    return true;
+}
+
+bool CDisplayAids::SetReferencePosition(int position) {
+    if (position < 0 || position >= kPositions)
+        return false;
+    SetNoReference();
+    m_reference = Reference::Position;
+    m_nReferencePosition = position;
+    return true;
+}
+
 bool CDisplayAids::operator==(const CDisplayAids& other) const {
     return m_fZero == other.m_fZero && m_unit == other.m_unit && m_reference == other.m_reference &&
            m_fReferenceWatts == other.m_fReferenceWatts &&
@@ -91,28 +115,18 @@ bool SetDisplayAid(CDisplayAids& aids, const std::string& key, const std::string
     }
     if (key == "reference") {
         if (value == "none") {
-            aids.m_reference = CDisplayAids::Reference::None;
-            aids.m_fReferenceWatts = 0.0;
-            aids.m_nReferencePosition = -1;
+            aids.SetNoReference();
             return true;
         }
         const std::string prefix = "position ";
         if (value.compare(0, prefix.size(), prefix) == 0) {
             const std::string digits = value.substr(prefix.size());
-            if (digits.size() == 1 && digits[0] >= '1' && digits[0] < '1' + kPositions) {
-                aids.m_reference = CDisplayAids::Reference::Position;
-                aids.m_fReferenceWatts = 0.0;
-                aids.m_nReferencePosition = digits[0] - '1';
+            if (digits.size() == 1 && aids.SetReferencePosition(digits[0] - '1'))
                 return true;
-            }
         } else {
             double watts = 0;
-            if (ParseNumber(value, watts) && watts > 0) {
-                aids.m_reference = CDisplayAids::Reference::Value;
-                aids.m_fReferenceWatts = watts;
-                aids.m_nReferencePosition = -1;
+            if (ParseNumber(value, watts) && aids.SetReferenceWatts(watts))
                 return true;
-            }
         }
         error = "reference must be a power above 0 W, \"position 1\" to \"position 8\" or "
                 "\"none\", not \"" +

@@ -26,6 +26,11 @@ struct CDisplayAids {
     int m_nReferencePosition = -1;  // Reference::Position: 0-based
 
     bool HasZero() const { return m_fZero != 0.0f; }
+    // The reference of each kind, nothing of the others kept. A power must be above 0 W and
+    // finite, a position 0 to 7; false (unchanged) otherwise.
+    void SetNoReference();
+    bool SetReferenceWatts(double watts);
+    bool SetReferencePosition(int position);
     bool operator==(const CDisplayAids& other) const;
     bool operator!=(const CDisplayAids& other) const { return !(*this == other); }
 };

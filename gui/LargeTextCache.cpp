@@ -14,10 +14,13 @@ std::shared_ptr<CLargeTextCache> CLargeTextCache::Acquire() {
     return cache;
 }
 
-const CLargeTextCache::Glyph& CLargeTextCache::Find(const QFont& font, const QColor& colour,
-                                                    QChar c) {
-    const QString key =
-        font.key() + QLatin1Char('|') + QString::number(colour.rgba(), 16) + QLatin1Char('|') + c;
+QString CLargeTextCache::StyleKey(const QFont& font, const QColor& colour) {
+    return font.key() + QLatin1Char('|') + QString::number(colour.rgba(), 16) + QLatin1Char('|');
+}
+
+const CLargeTextCache::Glyph& CLargeTextCache::Find(const QString& style, const QFont& font,
+                                                    const QColor& colour, QChar c) {
+    const QString key = style + c;
     const auto found = m_glyphs.constFind(key);
     if (found != m_glyphs.constEnd())
         return *found;
@@ -43,8 +46,9 @@ const CLargeTextCache::Glyph& CLargeTextCache::Find(const QFont& font, const QCo
 void CLargeTextCache::DrawAt(QPainter& painter, int x, int y, const QString& text) {
     const QFont font = painter.font();
     const QColor colour = painter.pen().color();
+    const QString style = StyleKey(font, colour);
     for (const QChar c : text) {
-        const Glyph& glyph = Find(font, colour, c);
+        const Glyph& glyph = Find(style, font, colour, c);
         if (!glyph.image.isNull())
             painter.drawImage(x + glyph.offset.x(), y + glyph.offset.y(), glyph.image);
         x += glyph.advance;
@@ -54,8 +58,9 @@ void CLargeTextCache::DrawAt(QPainter& painter, int x, int y, const QString& tex
 int CLargeTextCache::Width(const QPainter& painter, const QString& text) {
     const QFont font = painter.font();
     const QColor colour = painter.pen().color();
+    const QString style = StyleKey(font, colour);
     int width = 0;
     for (const QChar c : text)
-        width += Find(font, colour, c).advance;
+        width += Find(style, font, colour, c).advance;
     return width;
 }

@@ -36,7 +36,9 @@ private:
         QPoint offset; // of the image from the pen position at the text's top
         int advance = 0;
     };
-    const Glyph& Find(const QFont& font, const QColor& colour, QChar c);
+    // `style` is StyleKey of the font and colour, built once per text.
+    static QString StyleKey(const QFont& font, const QColor& colour);
+    const Glyph& Find(const QString& style, const QFont& font, const QColor& colour, QChar c);
 
     QHash<QString, Glyph> m_glyphs; // by font key, colour and character
 };

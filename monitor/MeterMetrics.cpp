@@ -2,18 +2,7 @@
 
 #include "acquisition/AcquisitionEngine.h"
 #include "channel/Channel.h"
-
-#include <charconv>
-#include <cstdlib>
-
-double WattsAsDouble(float value) {
-    char text[32];
-    const auto end = std::to_chars(text, text + sizeof text - 1, value);
-    if (end.ec != std::errc())
-        return static_cast<double>(value);
-    *end.ptr = '\0';
-    return std::strtod(text, nullptr);
-}
+#include "render/ValueFormat.h"
 
 void CMeterMetrics::SetChannels(std::vector<MeteredChannel> channels) {
     std::lock_guard<std::mutex> guard(m_lock);

@@ -65,9 +65,5 @@ private:
     const CAcquisitionTally* m_pTally = nullptr;
 };
 
-// The float a channel holds, as the double that prints as the same decimal (0.00123f is
-// 0.00123, not 0.0012300000526...).
-double WattsAsDouble(float value);
-
 // The page in the text exposition format. Empty when the program is built without the exporter.
 std::string MetricsPageText(const MetricsSnapshot& snapshot);

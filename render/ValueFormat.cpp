@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
@@ -160,4 +161,13 @@ std::string FormatBigValue(float value) {
     std::string number, prefix;
     FormatNumberAndPrefix(number, prefix, FindRange(value, 0), value);
     return number + prefix + "W";
+}
+
+double WattsAsDouble(float value) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text - 1, value);
+    if (end.ec != std::errc())
+        return static_cast<double>(value);
+    *end.ptr = '\0';
+    return std::strtod(text, nullptr);
 }

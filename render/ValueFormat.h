@@ -48,3 +48,7 @@ std::string FormatBigValue(float value);
 // printf's "%.Nf" in the "C" locale; decimals is clamped into 0..kMaxFixedDecimals.
 inline constexpr int kMaxFixedDecimals = 40;
 std::string FormatFixed(double value, int decimals);
+
+// The float a channel holds, as the double that prints as the same decimal (0.00123f is
+// 0.00123, not 0.0012300000526...).
+double WattsAsDouble(float value);
